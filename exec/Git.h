@@ -1,0 +1,17 @@
+// The six fixed git command lines; a repository reaches git only as the working folder.
+#pragma once
+
+namespace git {
+constexpr const char* version = "git --version";
+constexpr const char* status = "git status";
+constexpr const char* remote = "git remote -v";
+constexpr const char* fetch = "git fetch";
+constexpr const char* pull = "git pull";
+constexpr const char* submoduleUpdate = "git submodule update --init --recursive";
+
+// Matched case-sensitively as substrings of the captured output.
+constexpr const char* cleanTreeText = "nothing to commit, working tree clean";
+constexpr const char* upToDateText = "Already up to date.";
+
+constexpr const char* downloadAddress = "https://git-scm.com/downloads";
+}  // namespace git

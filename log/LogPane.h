@@ -1,0 +1,62 @@
+// The thread-safe, filterable, append-only text log shown in each tab.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include <imgui.h>
+
+// Any thread may append (addLog, write); only the user interface thread draws.
+// One recursive mutex guards every field: write holds it while calling addLog.
+struct LogPane {
+    ImGuiTextBuffer buf;
+    ImGuiTextFilter filter;
+    ImVector<int> lineOffsets;  // start of every line; never empty, first is 0
+    bool autoScroll = true;
+
+    LogPane();
+
+    void addLog(const char* fmt, ...) IM_FMTARGS(2);
+
+    // One piece of a logsPane line; a run of pieces is not atomic as a group.
+    void write(const char* text);
+    void write(const std::string& text);  // up to its first zero character
+    void write(int32_t value);
+    void write(uint32_t value);
+    void write(uint64_t value);
+
+    // Caller holds the mutex (the constructor, draw).
+    void clear();
+
+    // Inside a window the caller has begun; takes the mutex for the whole pane.
+    void draw();
+
+    // A copy of the text, taken under the lock (tests and repodeck-scan).
+    std::string text() const;
+
+    mutable std::recursive_mutex mutex;
+
+private:
+    // Lines that pass the filter, so a filtered frame does not test every line.
+    // Complete lines [0, filteredUpTo) have been tested; the open last line is
+    // tested on each frame since it may still grow.
+    ImVector<int> filteredLines;
+    int filteredUpTo = 0;
+    void refreshFilteredLines();
+};
+
+extern LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
+
+// Tab order, for the user interface and repodeck-scan.
+struct PaneTab {
+    const char* label;
+    const char* childName;
+    LogPane* pane;
+};
+constexpr int paneCount = 7;
+extern const PaneTab paneTabs[paneCount];
+
+// The block ending line of every pane.
+constexpr const char* separator = "----------------------------------------------------------------";
+constexpr const char* separatorLine = "----------------------------------------------------------------\n";

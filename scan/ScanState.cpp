@@ -1,0 +1,3 @@
+#include "scan/ScanState.h"
+
+ScanState scanState;

@@ -1,0 +1,168 @@
+#include "log/LogPane.h"
+
+#include <cfloat>
+#include <climits>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/Headless.h"
+
+namespace {
+
+int countLines(const std::string& text, const std::string& needle) {
+    int count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        count++;
+    return count;
+}
+
+TEST(LogPane, KeepsLineStartsAcrossPieces) {
+    LogPane pane;
+    pane.addLog("one\ntwo\n");
+    pane.write("thr");
+    pane.write("ee\n");
+    EXPECT_EQ(pane.text(), "one\ntwo\nthree\n");
+    ASSERT_EQ(pane.lineOffsets.Size, 4);
+    EXPECT_EQ(pane.lineOffsets[1], 4);
+    EXPECT_EQ(pane.lineOffsets[2], 8);
+    EXPECT_EQ(pane.lineOffsets[3], 14);
+}
+
+TEST(LogPane, WritesNumbersAndStopsTextAtItsFirstZero) {
+    LogPane pane;
+    pane.write(int32_t(-62));
+    pane.write(" ");
+    pane.write(uint32_t(UINT32_MAX));
+    pane.write(" ");
+    pane.write(uint64_t(18446744073709551615ull));
+    pane.write(" ");
+    pane.write(std::string("kept\0dropped", 12));
+    pane.write("%d%s\n");  // text is never taken for a format
+    EXPECT_EQ(pane.text(), "-62 4294967295 18446744073709551615 kept%d%s\n");
+}
+
+TEST(LogPane, ConcurrentWritersNeverTearALine) {
+    LogPane pane;
+    constexpr int threads = 4, lines = 2000;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; t++)
+        writers.emplace_back([&pane, t] {
+            for (int i = 0; i < lines; i++)
+                pane.addLog("writer %d line %d end\n", t, i);
+        });
+    std::string drawn;
+    {
+        Headless ui;
+        for (int frame = 0; frame < 20; frame++)
+            ui.frame([&] {
+                ImGui::Begin("pane");
+                pane.draw();
+                ImGui::End();
+            });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    std::string text = pane.text();
+    EXPECT_EQ(pane.lineOffsets.Size, threads * lines + 1);
+    EXPECT_EQ(countLines(text, " end\n"), threads * lines);
+    EXPECT_EQ(countLines(text, "writer "), threads * lines);
+}
+
+// The pane drawn in a window that fills the display, as a tab's child does.
+struct DrawnPane {
+    LogPane pane;
+    Headless ui{600, 300};
+
+    void draw() {
+        ImGui::SetNextWindowPos(ImVec2(0, 0));
+        ImGui::SetNextWindowSize(ImVec2(600, 300));
+        ImGui::Begin("pane", nullptr, ImGuiWindowFlags_NoDecoration);
+        pane.draw();
+        ImGui::End();
+    }
+    std::string shown() {
+        return ui.capture([&] { draw(); });
+    }
+    void setFilter(const char* text) {
+        snprintf(pane.filter.InputBuf, sizeof pane.filter.InputBuf, "%s", text);
+        pane.filter.Build();
+    }
+    // Buttons sit in one row at the top: "Clear", then "Copy".
+    ImVec2 clearButton() const { return ImVec2(12, 14); }
+    ImVec2 copyButton() const {
+        const ImGuiStyle& style = ImGui::GetStyle();
+        ImFont* font = ImGui::GetIO().Fonts->Fonts[0];
+        float clearWidth = font->CalcTextSizeA(font->FontSize, FLT_MAX, 0, "Clear").x + style.FramePadding.x * 2;
+        return ImVec2(style.WindowPadding.x + clearWidth + style.ItemSpacing.x + 6, 14);
+    }
+};
+
+TEST(LogPaneDraw, ShowsEveryLineAndFiltersIncludeAndExclude) {
+    DrawnPane view;
+    view.pane.addLog("alpha one\nbeta two\nalpha three\n");
+    std::string all = view.shown();
+    EXPECT_NE(all.find("alpha one"), std::string::npos);
+    EXPECT_NE(all.find("beta two"), std::string::npos);
+
+    view.setFilter("-three,alpha");
+    std::string filtered = view.shown();
+    EXPECT_NE(filtered.find("alpha one"), std::string::npos);
+    EXPECT_EQ(filtered.find("beta two"), std::string::npos);
+    EXPECT_EQ(filtered.find("alpha three"), std::string::npos);
+
+    // Lines that arrive while a filter is set are tested too, also the last
+    // line while it is still being written.
+    view.pane.write("alpha fo");
+    EXPECT_NE(view.shown().find("alpha fo"), std::string::npos);
+    view.pane.write("ur\nbeta five\n");
+    filtered = view.shown();
+    EXPECT_NE(filtered.find("alpha four"), std::string::npos);
+    EXPECT_EQ(filtered.find("beta five"), std::string::npos);
+
+    view.setFilter("");
+    EXPECT_NE(view.shown().find("beta five"), std::string::npos);
+}
+
+TEST(LogPaneDraw, ClearButtonEmptiesThePane) {
+    DrawnPane view;
+    view.pane.addLog("something\n");
+    view.ui.click(view.clearButton(), [&] { view.draw(); });
+    EXPECT_EQ(view.pane.text(), "");
+    EXPECT_EQ(view.pane.lineOffsets.Size, 1);
+    view.pane.addLog("after\n");
+    EXPECT_NE(view.shown().find("after"), std::string::npos);
+}
+
+TEST(LogPaneDraw, CopyTakesEveryPassingLineNotOnlyTheVisibleOnes) {
+    DrawnPane view;
+    for (int i = 0; i < 1000; i++)
+        view.pane.addLog("line %d %s\n", i, i % 2 ? "odd" : "even");
+    view.ui.click(view.copyButton(), [&] { view.draw(); });
+    EXPECT_EQ(countLines(view.ui.clipboard, "line "), 1000);
+    EXPECT_NE(view.ui.clipboard.find("line 999 odd"), std::string::npos);
+
+    view.setFilter("odd");
+    view.ui.clipboard.clear();
+    view.ui.click(view.copyButton(), [&] { view.draw(); });
+    EXPECT_EQ(countLines(view.ui.clipboard, "line "), 500);
+    EXPECT_EQ(countLines(view.ui.clipboard, "even"), 0);
+}
+
+TEST(LogPaneDraw, FollowsNewLinesWhileScrolledToTheEnd) {
+    DrawnPane view;
+    for (int i = 0; i < 500; i++)
+        view.pane.addLog("line %d\n", i);
+    for (int i = 0; i < 3; i++)
+        view.ui.frame([&] { view.draw(); });
+    ImGuiWindow* child = nullptr;
+    for (ImGuiWindow* window : ImGui::GetCurrentContext()->Windows)
+        if (strstr(window->Name, "scrolling"))
+            child = window;
+    ASSERT_NE(child, nullptr);
+    EXPECT_GT(child->Scroll.y, 0);
+    EXPECT_EQ(child->Scroll.y, child->ScrollMax.y);
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+#include "exec/Runner.h"
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "log/LogPane.h"
+#include "scan/ScanState.h"
+#include "tests/TestRepos.h"
+
+namespace {
+
+std::string captured(const std::string& output) {
+    return output.empty() ? output : output.substr(0, output.size() - 1);
+}
+
+bool noChildLeft() {
+    return waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
+}
+
+// True once the process is gone or only a zombie waiting for its parent.
+bool processEnded(int pid) {
+    for (int tries = 0; tries < 100; tries++) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string pidField, name, state;
+        if (!(stat >> pidField >> name >> state) || state == "Z")
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST(Runner, CapturesStandardOutputWithOneTrailingZero) {
+    std::string output = "stale";
+    EXPECT_EQ(runCommand("git --version", output, nullptr), 0);
+    EXPECT_EQ(output.rfind("git version ", 0), 0u);
+    EXPECT_EQ(output.back(), '\0');
+    EXPECT_EQ(output.find('\0'), output.size() - 1);
+
+    EXPECT_EQ(runCommand("true", output, nullptr), 0);
+    EXPECT_EQ(output, std::string(1, '\0'));
+    EXPECT_EQ(runCommand("false", output, nullptr), 1);
+    EXPECT_EQ(output.size(), 1u);
+
+    // Standard error is not captured; standard input is empty, not ours.
+    EXPECT_EQ(runCommand("ls /no-such-folder-for-repodeck", output, nullptr), 2);
+    EXPECT_EQ(output.size(), 1u);
+    EXPECT_EQ(runCommand("cat", output, nullptr), 0);
+    EXPECT_EQ(output.size(), 1u);
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(Runner, ReportsAStartThatFailedAndLogsNothing) {
+    std::string logBefore = logsPane.text();
+    std::string output = "stale";
+    EXPECT_EQ(runCommand("repodeck-no-such-program --flag", output, nullptr), startFailedResult);
+    EXPECT_TRUE(output.empty());
+    EXPECT_EQ(runCommand("pwd", output, "/no/such/folder/for/repodeck"), startFailedResult);
+    EXPECT_TRUE(output.empty());
+    EXPECT_EQ(runCommand("   ", output, nullptr), startFailedResult);
+    EXPECT_EQ(logsPane.text(), logBefore);
+    EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
+}
+
+TEST(Runner, RunsInTheWorkingFolderWithoutAShell) {
+    TempFolder temp;
+    std::string hostile = temp / "it's a $(folder) `name`; rm -rf x";
+    std::filesystem::create_directory(hostile);
+    std::string output;
+    EXPECT_EQ(runCommand("pwd", output, hostile.c_str()), 0);
+    EXPECT_EQ(captured(output), hostile + "\n");
+
+    EXPECT_EQ(runCommand("pwd", output, nullptr), 0);
+    EXPECT_EQ(captured(output), std::filesystem::current_path().string() + "\n");
+
+    // Blanks separate arguments; nothing is expanded.
+    EXPECT_EQ(runCommand("echo  $HOME   *  'a'", output, nullptr), 0);
+    EXPECT_EQ(captured(output), "$HOME * 'a'\n");
+}
+
+TEST(Runner, CapturesLongOutputInOrderAndAZeroByteCutsOnlyItsChunk) {
+    std::string output;
+    EXPECT_EQ(runCommand("seq 1 20000", output, nullptr), 0);
+    std::string expected;
+    for (int i = 1; i <= 20000; i++)
+        expected += std::to_string(i) + "\n";
+    EXPECT_EQ(captured(output), expected);
+
+    TempFolder temp;
+    writeFile(temp / "zero.sh", "printf 'a\\0b'; sleep 0.5; printf c\n");
+    EXPECT_EQ(runCommand("sh zero.sh", output, temp.path().c_str()), 0);
+    EXPECT_EQ(captured(output), "ac");
+}
+
+TEST(Runner, StopEndsTheChildAndEverythingItStarted) {
+    TempFolder temp;
+    // The grandchild holds the output pipe open as well.
+    writeFile(temp / "hang.sh", "sleep 300 & echo $! > grandchild; echo started; sleep 300\n");
+    std::string output;
+    int32_t result = 0;
+    std::thread run([&] { result = runCommand("sh hang.sh", output, temp.path().c_str()); });
+    while (!scanState.currentChildProcess.holdsChild() || !std::filesystem::exists(temp / "grandchild"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    scanState.currentChildProcess.terminate();
+    run.join();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(captured(output), "started\n");
+    EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
+    int grandchild = 0;
+    std::ifstream(temp / "grandchild") >> grandchild;
+    ASSERT_GT(grandchild, 0);
+    EXPECT_TRUE(processEnded(grandchild));
+    EXPECT_TRUE(noChildLeft());
+
+    // A stop with no child running does nothing.
+    scanState.currentChildProcess.terminate();
+    EXPECT_EQ(runCommand("true", output, nullptr), 0);
+}
+
+}  // namespace
