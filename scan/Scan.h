@@ -1,0 +1,31 @@
+// Starting, running and stopping a scan of one folder.
+#pragma once
+
+#include <list>
+#include <string>
+
+// The repositories of one scan, in the order the walk found them. Each worker
+// thread gets a copy of its own.
+using RepositoryList = std::list<std::string>;
+
+// Walks folder depth first and appends every folder that holds a ".git"
+// folder, reporting each in logsPane and reposPane. Stops at the next entry
+// once abortRequested is set.
+void findRepositories(const std::string& folder, RepositoryList& repositories);
+
+// The thread bodies.
+void mainScan();
+void optionScan(RepositoryList repositories);
+void readmeScan(RepositoryList repositories);
+
+// The "Scan Folder" button: stops the running scan, asks for a folder and
+// starts a new scan of it. User interface thread only.
+void scanFolder();
+
+// Starts the main scan thread on folder, which must fit scanPath; the caller
+// has run stopScan. Returns false, starting nothing, when the path is too long.
+bool startMainScan(const char* folder);
+
+// Ends the running scan: terminates the running git child and waits for every
+// scan thread. abortRequested stays set. User interface thread only.
+void stopScan();
