@@ -1,0 +1,78 @@
+#include "app/App.h"
+
+#include <chrono>
+#include <thread>
+
+#include <imgui.h>
+
+#include "app/Host.h"
+#include "app/MainWindow.h"
+#include "app/Theme.h"
+#include "scan/Scan.h"
+#include "scan/ScanState.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr float clearColour[4] = {0.45f, 0.55f, 0.60f, 1.00f};
+
+// The vertical blank paces the frames. Where the display ignores the swap
+// interval (Xvfb, some drivers) this floor keeps the loop near 60 frames a
+// second, the rate the spinner and the About clock count frames in.
+constexpr Clock::duration framePeriod = std::chrono::nanoseconds(1'000'000'000 / 60);
+// A wait this short is left to the vertical blank: a coarse system sleep
+// could overshoot it and miss the next one.
+constexpr Clock::duration shortestWait = std::chrono::milliseconds(2);
+constexpr auto minimisedSleep = std::chrono::milliseconds(64);
+
+// Sleeps until the frame's slot ends. Slots are counted from the previous
+// slot, not from now, so the average rate stays 60 a second; a late frame
+// starts the count afresh instead of being followed by a burst.
+void waitForNextFrame(Clock::time_point& nextFrame) {
+    nextFrame += framePeriod;
+    Clock::time_point now = Clock::now();
+    if (nextFrame < now)
+        nextFrame = now;
+    else if (nextFrame - now > shortestWait)
+        std::this_thread::sleep_until(nextFrame);
+}
+
+}  // namespace
+
+int runApp() {
+    // Window hidden, then maximised and shown, with its graphics device.
+    if (!host::create("repodeck"))
+        return 1;
+
+    // Dear ImGui with its defaults (no io flags, built-in font, imgui.ini in
+    // the current folder) and repodeck's colours.
+    ImGui::CreateContext();
+    ImGui::StyleColorsDark();
+    applyColorTheme();
+    host::initBackends();
+
+    Clock::time_point nextFrame = Clock::now();
+    for (;;) {
+        if (!host::pollEvents()) {
+            // At once, so scan threads wind down while the window is torn down.
+            scanState.abortRequested = true;
+            break;
+        }
+        host::newFrame();
+        ImGui::NewFrame();
+        drawMainWindow();
+        ImGui::Render();
+        if (host::isMinimised())
+            std::this_thread::sleep_for(minimisedSleep);
+        host::present(clearColour);
+        waitForNextFrame(nextFrame);
+    }
+
+    // The user interface goes first; stopScan needs none of it.
+    host::shutdownBackends();
+    ImGui::DestroyContext();
+    host::destroy();
+    stopScan();
+    return 0;
+}
