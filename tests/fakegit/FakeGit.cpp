@@ -1,0 +1,198 @@
+// A stand-in for git in tests where the real one cannot run (from wine, a Linux
+// git's output cannot be captured) or cannot be made to misbehave on demand.
+//
+// It accepts the six command lines repodeck runs. What it does is read from a
+// script: the file ".fakegit-KEY" in the working folder, else the file KEY in
+// the folder named by FAKEGIT_SCRIPTS, where KEY is version, status, remote,
+// fetch, pull or submodule. Without a script, "--version" prints a version line
+// and the others print nothing; all exit 0. One directive per script line:
+//   print TEXT   TEXT to standard output (\n, \t, \0 and \\ are understood)
+//   error TEXT   TEXT to standard error
+//   count N      the lines 1 to N, like seq
+//   folder       the working folder and a line break
+//   input        reads standard input to its end, then prints "input: N bytes\n"
+//   sleep MS     waits MS milliseconds
+//   hold MS      starts a grandchild that keeps standard output open for MS
+//                milliseconds and writes its process id to "grandchild.pid"
+//   exit CODE    ends at once with CODE
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string unescape(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        char c = text[++i];
+        out += c == 'n' ? '\n' : c == 't' ? '\t' : c == '0' ? '\0' : c;
+    }
+    return out;
+}
+
+void put(FILE* stream, const std::string& bytes) {
+    fwrite(bytes.data(), 1, bytes.size(), stream);
+    fflush(stream);  // each directive reaches the pipe before the next one runs
+}
+
+void pause(long milliseconds) {
+#ifdef _WIN32
+    Sleep(DWORD(milliseconds));
+#else
+    usleep(useconds_t(milliseconds) * 1000);
+#endif
+}
+
+std::string currentFolder() {
+    char buffer[4096] = {};
+#ifdef _WIN32
+    GetCurrentDirectoryA(sizeof buffer, buffer);
+#else
+    if (!getcwd(buffer, sizeof buffer))
+        buffer[0] = 0;
+#endif
+    return buffer;
+}
+
+// The grandchild inherits standard output and only waits.
+void startHolder(long milliseconds) {
+    long id = 0;
+#ifdef _WIN32
+    std::string line = "git --hold " + std::to_string(milliseconds);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (!CreateProcessA(path, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started))
+        exit(97);
+    id = long(started.dwProcessId);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+#else
+    pid_t pid = fork();
+    if (pid == 0) {
+        pause(milliseconds);
+        _exit(0);
+    }
+    id = long(pid);
+#endif
+    std::ofstream("grandchild.pid") << id << "\n";
+}
+
+std::string keyOf(int argc, char** argv) {
+    std::string line;
+    for (int i = 1; i < argc; i++) {
+        if (i > 1)
+            line += ' ';
+        line += argv[i];
+    }
+    if (line == "--version")
+        return "version";
+    if (line == "status")
+        return "status";
+    if (line == "remote -v")
+        return "remote";
+    if (line == "fetch")
+        return "fetch";
+    if (line == "pull")
+        return "pull";
+    if (line == "submodule update --init --recursive")
+        return "submodule";
+    return {};
+}
+
+bool readScript(const std::string& key, std::string& script) {
+    std::ifstream local(".fakegit-" + key, std::ios::binary);
+    if (!local) {
+        const char* folder = getenv("FAKEGIT_SCRIPTS");
+        if (!folder)
+            return false;
+        local.open(std::string(folder) + "/" + key, std::ios::binary);
+        if (!local)
+            return false;
+    }
+    std::ostringstream text;
+    text << local.rdbuf();
+    script = text.str();
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Bytes as written: no "\n" to "\r\n" translation on the way out.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    if (argc == 3 && strcmp(argv[1], "--hold") == 0) {
+        pause(atol(argv[2]));
+        return 0;
+    }
+    std::string key = keyOf(argc, argv);
+    if (key.empty()) {
+        fprintf(stderr, "fakegit: not one of repodeck's command lines\n");
+        return 129;
+    }
+    std::string script;
+    if (!readScript(key, script)) {
+        if (key == "version")
+            put(stdout, "git version 2.39.5 (repodeck stand-in)\n");
+        return 0;
+    }
+
+    std::istringstream lines(script);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t blank = line.find(' ');
+        std::string directive = line.substr(0, blank);
+        std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
+        if (directive == "print") {
+            put(stdout, unescape(argument));
+        } else if (directive == "error") {
+            put(stderr, unescape(argument));
+        } else if (directive == "count") {
+            std::string text;
+            for (long i = 1, n = atol(argument.c_str()); i <= n; i++)
+                text += std::to_string(i) + "\n";
+            put(stdout, text);
+        } else if (directive == "folder") {
+            put(stdout, currentFolder() + "\n");
+        } else if (directive == "input") {
+            size_t total = 0;
+            char buffer[4096];
+            for (size_t n; (n = fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+                total += n;
+            put(stdout, "input: " + std::to_string(total) + " bytes\n");
+        } else if (directive == "sleep") {
+            pause(atol(argument.c_str()));
+        } else if (directive == "hold") {
+            startHolder(atol(argument.c_str()));
+        } else if (directive == "exit") {
+            return atoi(argument.c_str());
+        } else if (!directive.empty()) {
+            fprintf(stderr, "fakegit: unknown directive %s\n", directive.c_str());
+            return 98;
+        }
+    }
+    return 0;
+}
