@@ -1,0 +1,43 @@
+// The README scan thread: the start of each repository's README in "Read Me".
+#include "log/LogPane.h"
+#include "scan/ReadmeFile.h"
+#include "scan/Scan.h"
+#include "scan/ScanState.h"
+
+namespace {
+
+// Bytes of a README shown; the check box's label says 128, the preview has
+// always shown 256.
+constexpr size_t previewLimit = 256;
+
+}  // namespace
+
+void readmeScan(RepositoryList repositories) {
+    scanState.readmeScanRunning = true;
+    logsPane.write("ReadMe Scan Beginning ...");
+    logsPane.write("\n");
+
+    for (const std::string& repository : repositories) {
+        if (scanState.abortRequested)
+            break;
+        readmePane.addLog("%s\n\n", repository.c_str());
+        // A candidate that exists but cannot be read (a folder, a pipe) still
+        // wins over the other one and shows as an empty line.
+        std::string readme = findReadme(repository);
+        if (!readme.empty()) {
+            std::string text = readFileStart(readme, previewLimit);
+            if (text.size() > previewLimit) {
+                text.resize(previewLimit);
+                text += "...";
+            }
+            readmePane.addLog("%s\n", text.c_str());
+        }
+        readmePane.addLog("%s", separatorLine);
+    }
+
+    readmePane.addLog("ReadMe Scan Finished !!!\n");
+    readmePane.addLog("%s", separatorLine);
+    logsPane.write("ReadMe Scan Finished !!!");
+    logsPane.write("\n");
+    scanState.readmeScanRunning = false;
+}
