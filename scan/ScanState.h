@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 #include "exec/Runner.h"
@@ -34,6 +35,9 @@ struct ScanState {
     std::thread readmeScanThread;
 
     ChildSlot currentChildProcess;
+
+    // Repositories the option scan has finished, for repodeck-scan's progress line.
+    std::atomic<uint32_t> repositoriesDone{0};
 
     bool busy() const { return mainScanRunning || optionScanRunning || readmeScanRunning; }
 };

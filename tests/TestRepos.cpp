@@ -37,6 +37,13 @@ void sh(const std::string& commandLine) {
     ASSERT_EQ(status, 0) << commandLine;
 }
 
+std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text)
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
@@ -45,6 +52,44 @@ std::string makeRepository(const std::string& path) {
     isolateGit();
     std::filesystem::create_directories(path);
     writeFile(path + "/file.txt", "first\n");
-    sh("cd '" + path + "' && git init -q && git add file.txt && git commit -qm first");
+    sh("cd " + quoted(path) + " && git init -q && git add file.txt && git commit -qm first");
     return path;
+}
+
+#include <sys/stat.h>
+
+#include "log/LogPane.h"
+#include "scan/ScanState.h"
+
+StandinGit::StandinGit(const std::string& scriptBody) {
+    std::string script = bin / "git";
+    writeFile(script, "#!/bin/sh\n" + scriptBody);
+    chmod(script.c_str(), 0755);
+    const char* path = getenv("PATH");
+    savedPath = path ? path : "";
+    setenv("PATH", (bin.path() + ":" + savedPath).c_str(), 1);
+}
+
+StandinGit::~StandinGit() {
+    setenv("PATH", savedPath.c_str(), 1);
+}
+
+void resetScanState() {
+    for (const PaneTab& tab : paneTabs) {
+        std::lock_guard<std::recursive_mutex> lock(tab.pane->mutex);
+        tab.pane->clear();
+    }
+    ScanOptions& options = scanState.options;
+    options.fetchEnabled = true;
+    options.pullEnabled = options.submoduleEnabled = options.statusEnabled = false;
+    options.remoteEnabled = options.readmeEnabled = false;
+    scanState.abortRequested = false;
+    scanState.scanPath[0] = '\0';
+}
+
+int occurrences(const std::string& text, const std::string& needle) {
+    int count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
+        count++;
+    return count;
 }

@@ -1,0 +1,103 @@
+// The main scan thread and the stop: walk, count, check git, start the workers.
+#include <cstring>
+#include <system_error>
+
+#include "exec/Git.h"
+#include "log/LogPane.h"
+#include "scan/Scan.h"
+#include "scan/ScanState.h"
+
+namespace {
+
+// A thread that cannot be started (out of resources) is reported, not thrown:
+// the scan then simply has no such part.
+template <typename Body, typename... Args>
+bool startThread(std::thread& slot, const char* what, Body body, Args&&... args) {
+    try {
+        slot = std::thread(body, std::forward<Args>(args)...);
+        return true;
+    } catch (const std::system_error& error) {
+        logsPane.write("[ERROR] Could not start the ");
+        logsPane.write(what);
+        logsPane.write(" thread: ");
+        logsPane.write(error.what());
+        logsPane.write("\n");
+        return false;
+    }
+}
+
+void join(std::thread& slot) {
+    if (slot.joinable())
+        slot.join();
+}
+
+}  // namespace
+
+void mainScan() {
+    scanState.mainScanRunning = true;
+
+    RepositoryList repositories;
+    std::string folder = scanState.scanPath;
+    findRepositories(folder, repositories);
+
+    // The count comes before the git check, so it shows also when git is missing.
+    logsPane.write(separator);
+    logsPane.write("\n");
+    logsPane.write("Main Scan Finished !!!");
+    logsPane.write("\n");
+    logsPane.write("Repository Count: ");
+    logsPane.write(uint64_t(repositories.size()));
+    logsPane.write("\n");
+    logsPane.write(separator);
+    logsPane.write("\n");
+    reposPane.addLog("%s", separatorLine);
+    reposPane.addLog("Repository Count: %zu\n", repositories.size());
+    reposPane.addLog("%s", separatorLine);
+
+    std::string version;
+    if (runCommand(git::version, version, nullptr) < 0) {
+        logsPane.write((std::string("You need to install git: ") + git::downloadAddress).c_str());
+        logsPane.write("\n");
+        logsPane.write("If git is already installed. You need to add git folder into your environment variable (PATH)");
+        logsPane.write("\n");
+        scanState.mainScanRunning = false;
+        return;
+    }
+    logsPane.write("Git Version: ");
+    logsPane.write(version);
+    logsPane.write("\n");
+
+    startThread(scanState.optionScanThread, "option scan", optionScan, repositories);
+    if (scanState.options.readmeEnabled)
+        startThread(scanState.readmeScanThread, "README scan", readmeScan, repositories);
+    scanState.mainScanRunning = false;
+}
+
+bool startMainScan(const char* folder) {
+    size_t length = strlen(folder);
+    if (length >= sizeof scanState.scanPath) {
+        logsPane.write("[ERROR] The folder's path is too long to scan (");
+        logsPane.write(uint64_t(length));
+        logsPane.write(" bytes): ");
+        logsPane.write(folder);
+        logsPane.write("\n");
+        return false;
+    }
+    memcpy(scanState.scanPath, folder, length + 1);
+    logsPane.write("Path to Scan: ");
+    logsPane.write(scanState.scanPath);
+    logsPane.write("\n");
+    return startThread(scanState.mainScanThread, "main scan", mainScan);
+}
+
+void stopScan() {
+    scanState.abortRequested = true;
+    scanState.currentChildProcess.terminate();
+    // The main scan thread may start the workers while it ends, so it goes first.
+    join(scanState.mainScanThread);
+    join(scanState.optionScanThread);
+    join(scanState.readmeScanThread);
+    scanState.optionScanRunning = false;
+    scanState.readmeScanRunning = false;
+    scanState.mainScanRunning = false;
+}
