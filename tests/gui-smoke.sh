@@ -1,0 +1,76 @@
+#!/bin/sh
+# The real repodeck window. Without a display it ends at once with exit code 1
+# and one line on standard error. Under a virtual X server it shows a window
+# titled "repodeck" with a picture in it (not a single colour), and a close
+# request the way a window manager sends one ends it with exit code 0.
+#   gui-smoke.sh XVFB-RUN REPODECK X11CLOSE SCREENSHOT
+set -eu
+
+fail() {
+    echo "gui-smoke: $*" >&2
+    exit 1
+}
+
+if [ "$1" != --inside ]; then
+    xvfb_run=$1 repodeck=$2
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    status=0
+    env -u DISPLAY -u WAYLAND_DISPLAY "$repodeck" </dev/null >"$work/out" 2>"$work/err" || status=$?
+    [ "$status" -eq 1 ] || fail "without a display: exit code $status, expected 1"
+    [ "$(wc -l <"$work/err")" -eq 1 ] || fail "without a display: not one line on standard error: $(cat "$work/err")"
+    grep -q '^repodeck: ' "$work/err" || fail "without a display: $(cat "$work/err")"
+    [ ! -s "$work/out" ] || fail "without a display: wrote to standard output"
+    echo "without a display: $(cat "$work/err")"
+
+    shift 2
+    # A screen larger than the window: without a window manager it keeps its
+    # first size and place.
+    exec "$xvfb_run" -a -s "-screen 0 1600x1000x24" sh "$0" --inside "$repodeck" "$@"
+fi
+
+repodeck=$2 x11close=$3 screenshot=$4
+work=$(mktemp -d)
+pid=""
+trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+cd "$work"  # imgui.ini is written to the current folder
+
+"$repodeck" >log 2>&1 &
+pid=$!
+
+# Each wait below gives up after about 20 seconds, so a broken build fails
+# instead of hanging.
+window=""
+for _ in $(seq 200); do
+    kill -0 "$pid" 2>/dev/null || fail "repodeck ended before showing a window: $(cat log)"
+    window=$(xwininfo -root -tree | awk '$2 == "\"repodeck\":" { print $1; exit }')
+    [ -z "$window" ] || break
+    sleep 0.1
+done
+[ -n "$window" ] || fail "no window titled repodeck appeared"
+xprop -id "$window" WM_NAME | grep -qx 'WM_NAME(.*) = "repodeck"' || fail "title: $(xprop -id "$window" WM_NAME)"
+echo "window $window: $(xprop -id "$window" WM_NAME)"
+
+colours=0
+for _ in $(seq 200); do
+    if import -window "$window" shot.png 2>/dev/null; then
+        colours=$(identify -format %k shot.png)
+        [ "$colours" -le 1 ] || break
+    fi
+    sleep 0.1
+done
+[ "$colours" -gt 1 ] || fail "the window shows a single colour"
+cp shot.png "$screenshot"
+echo "screenshot: $colours colours, saved to $screenshot"
+
+"$x11close" "$window" || fail "could not send the close request"
+for _ in $(seq 200); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$pid" 2>/dev/null && fail "still running after the close request"
+status=0
+wait "$pid" || status=$?
+pid=""
+[ "$status" -eq 0 ] || fail "exit code $status after the close request: $(cat log)"
+echo "closed: exit code 0"
