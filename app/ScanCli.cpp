@@ -1,6 +1,7 @@
 // repodeck-scan: the scan of the window, run from a terminal. The folder comes
 // from the command line; the panes are printed when every scan thread is done.
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -42,10 +43,15 @@ const char usage[] =
     "Exit status: 0 when the scan ran, 1 when git cannot be run, 2 for a usage error,\n"
     "130 or 143 when stopped by SIGINT or SIGTERM (what was gathered is printed).\n";
 
-volatile std::sig_atomic_t stopSignal = 0;
+// Set by the handler on the main thread, read by the watcher thread: a
+// lock-free atomic is both signal-safe and a proper hand-over between threads.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void onStopSignal(int signal) {
+    int savedErrno = errno;
     stopSignal = signal;
+    errno = savedErrno;
 }
 
 int usageError(const char* message, const char* detail) {

@@ -46,6 +46,9 @@ TEST(Runner, CapturesStandardOutputWithOneTrailingZero) {
     EXPECT_EQ(output, std::string(1, '\0'));
     EXPECT_EQ(runCommand("false", output, nullptr), 1);
     EXPECT_EQ(output.size(), 1u);
+    TempFolder temp;
+    writeFile(temp / "exit128.sh", "exit 128\n");
+    EXPECT_EQ(runCommand("sh exit128.sh", output, temp.path().c_str()), 128);
 
     // Standard error is not captured; standard input is empty, not ours.
     EXPECT_EQ(runCommand("ls /no-such-folder-for-repodeck", output, nullptr), 2);
@@ -91,6 +94,14 @@ TEST(Runner, CapturesLongOutputInOrderAndAZeroByteCutsOnlyItsChunk) {
         expected += std::to_string(i) + "\n";
     EXPECT_EQ(captured(output), expected);
 
+    // Ten megabytes: "seq" again, far enough to need thousands of chunks.
+    EXPECT_EQ(runCommand("seq 1000000 2000000", output, nullptr), 0);
+    expected.clear();
+    for (int i = 1000000; i <= 2000000; i++)
+        expected += std::to_string(i) + "\n";
+    ASSERT_GT(expected.size(), 8000000u);
+    EXPECT_EQ(captured(output), expected);
+
     TempFolder temp;
     writeFile(temp / "zero.sh", "printf 'a\\0b'; sleep 0.5; printf c\n");
     EXPECT_EQ(runCommand("sh zero.sh", output, temp.path().c_str()), 0);
@@ -121,6 +132,35 @@ TEST(Runner, StopEndsTheChildAndEverythingItStarted) {
     // A stop with no child running does nothing.
     scanState.currentChildProcess.terminate();
     EXPECT_EQ(runCommand("true", output, nullptr), 0);
+}
+
+TEST(Runner, QuickCommandsReturnQuicklyAndGitRunsInARepository) {
+    // A generous bound: it only catches a runner that waits whole seconds.
+    std::string output;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 50; i++)
+        ASSERT_EQ(runCommand("git --version", output, nullptr), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+
+    TempFolder temp;
+    std::string repository = makeRepository(temp / "repo");
+    EXPECT_EQ(runCommand("git status", output, repository.c_str()), 0);
+    EXPECT_NE(output.find("nothing to commit, working tree clean"), std::string::npos);
+}
+
+// Stops that come just before, during or just after the end of a command must
+// never reach another process, leave a child behind or hang the runner.
+TEST(Runner, StopRacingTheEndOfACommand) {
+    std::string output;
+    for (int i = 0; i < 200; i++) {
+        std::thread run([&] { runCommand("true", output, nullptr); });
+        for (int spin = 0; spin < i * 10; spin++)
+            std::this_thread::yield();
+        scanState.currentChildProcess.terminate();
+        run.join();
+    }
+    EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
+    EXPECT_TRUE(noChildLeft());
 }
 
 }  // namespace
