@@ -136,11 +136,13 @@ TEST_F(Scan, StopDuringTheWalkStillCountsAndClosesEverything) {
 }
 
 TEST_F(Scan, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {
-    StandinGit git("case \"$1\" in --version) echo 'git version stand-in';; fetch) sleep 300;; esac\n");
+    StandinGit git(
+        "case \"$1\" in --version) echo 'git version stand-in';; fetch) touch \"$MARKS/fetching\"; sleep 300;; esac\n");
+    setenv("MARKS", temp.path().c_str(), 1);
     std::filesystem::create_directories(temp / "repo/.git");
     picker = [&] { return std::optional<std::string>(temp.path()); };
     scanFolder();
-    while (!scanState.currentChildProcess.holdsChild())
+    while (!std::filesystem::exists(temp / "fetching"))
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
     bool busyWhenPicking = true, childWhenPicking = true;
