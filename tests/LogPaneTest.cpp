@@ -30,9 +30,33 @@ TEST(LogPane, KeepsLineStartsAcrossPieces) {
     EXPECT_EQ(pane.lineOffsets[3], 14);
 }
 
+TEST(LogPane, IndexesLinesAsTheyArrive) {
+    LogPane pane;
+    ASSERT_EQ(pane.lineOffsets.Size, 1);
+    EXPECT_EQ(pane.lineOffsets[0], 0);
+    pane.addLog("abc");
+    pane.addLog("def\n");
+    ASSERT_EQ(pane.lineOffsets.Size, 2);
+    EXPECT_EQ(pane.lineOffsets[1], 7);
+    pane.addLog("%s", "");
+    EXPECT_EQ(pane.lineOffsets.Size, 2);
+    pane.addLog("\n\n\n");
+    EXPECT_EQ(pane.lineOffsets.Size, 5);
+    {
+        std::lock_guard<std::recursive_mutex> lock(pane.mutex);
+        pane.clear();
+    }
+    EXPECT_EQ(pane.lineOffsets.Size, 1);
+    EXPECT_EQ(pane.text(), "");
+}
+
 TEST(LogPane, WritesNumbersAndStopsTextAtItsFirstZero) {
     LogPane pane;
     pane.write(int32_t(-62));
+    pane.write(" ");
+    pane.write(int32_t(INT32_MIN));
+    pane.write(" ");
+    pane.write(int32_t(0));
     pane.write(" ");
     pane.write(uint32_t(UINT32_MAX));
     pane.write(" ");
@@ -40,7 +64,7 @@ TEST(LogPane, WritesNumbersAndStopsTextAtItsFirstZero) {
     pane.write(" ");
     pane.write(std::string("kept\0dropped", 12));
     pane.write("%d%s\n");  // text is never taken for a format
-    EXPECT_EQ(pane.text(), "-62 4294967295 18446744073709551615 kept%d%s\n");
+    EXPECT_EQ(pane.text(), "-62 -2147483648 0 4294967295 18446744073709551615 kept%d%s\n");
 }
 
 TEST(LogPane, ConcurrentWritersNeverTearALine) {
@@ -82,8 +106,11 @@ struct DrawnPane {
         pane.draw();
         ImGui::End();
     }
+    // The pane's lines as drawn, without the buttons and the filter box above.
     std::string shown() {
-        return ui.capture([&] { draw(); });
+        std::string all = ui.capture([&] { draw(); });
+        size_t rule = all.find("---\n");
+        return rule == std::string::npos ? all : all.substr(rule + 4);
     }
     void setFilter(const char* text) {
         snprintf(pane.filter.InputBuf, sizeof pane.filter.InputBuf, "%s", text);
@@ -125,14 +152,22 @@ TEST(LogPaneDraw, ShowsEveryLineAndFiltersIncludeAndExclude) {
     EXPECT_NE(view.shown().find("beta five"), std::string::npos);
 }
 
-TEST(LogPaneDraw, ClearButtonEmptiesThePane) {
+TEST(LogPaneDraw, ClearButtonEmptiesOnlyThatPaneAndKeepsItsFilter) {
     DrawnPane view;
+    LogPane other;
+    other.addLog("elsewhere\n");
     view.pane.addLog("something\n");
+    view.setFilter("after");
     view.ui.click(view.clearButton(), [&] { view.draw(); });
     EXPECT_EQ(view.pane.text(), "");
     EXPECT_EQ(view.pane.lineOffsets.Size, 1);
+    EXPECT_STREQ(view.pane.filter.InputBuf, "after");
+    EXPECT_EQ(other.text(), "elsewhere\n");
+    view.pane.addLog("before\n");
     view.pane.addLog("after\n");
-    EXPECT_NE(view.shown().find("after"), std::string::npos);
+    std::string shown = view.shown();
+    EXPECT_NE(shown.find("after"), std::string::npos);
+    EXPECT_EQ(shown.find("before"), std::string::npos);
 }
 
 TEST(LogPaneDraw, CopyTakesEveryPassingLineNotOnlyTheVisibleOnes) {
@@ -150,19 +185,53 @@ TEST(LogPaneDraw, CopyTakesEveryPassingLineNotOnlyTheVisibleOnes) {
     EXPECT_EQ(countLines(view.ui.clipboard, "even"), 0);
 }
 
-TEST(LogPaneDraw, FollowsNewLinesWhileScrolledToTheEnd) {
+ImGuiWindow* scrollingChild() {
+    for (ImGuiWindow* window : ImGui::GetCurrentContext()->Windows)
+        if (strstr(window->Name, "scrolling"))
+            return window;
+    return nullptr;
+}
+
+TEST(LogPaneDraw, FollowsNewLinesAtTheBottomAndStaysPutWhenScrolledUp) {
     DrawnPane view;
     for (int i = 0; i < 500; i++)
         view.pane.addLog("line %d\n", i);
     for (int i = 0; i < 3; i++)
         view.ui.frame([&] { view.draw(); });
-    ImGuiWindow* child = nullptr;
-    for (ImGuiWindow* window : ImGui::GetCurrentContext()->Windows)
-        if (strstr(window->Name, "scrolling"))
-            child = window;
+    ImGuiWindow* child = scrollingChild();
     ASSERT_NE(child, nullptr);
     EXPECT_GT(child->Scroll.y, 0);
     EXPECT_EQ(child->Scroll.y, child->ScrollMax.y);
+
+    view.pane.addLog("one more\n");
+    for (int i = 0; i < 2; i++)
+        view.ui.frame([&] { view.draw(); });
+    EXPECT_EQ(child->Scroll.y, child->ScrollMax.y);
+
+    // The wheel over the text scrolls up; new lines then leave the view alone.
+    ImGui::GetIO().MousePos = ImVec2(300, 200);
+    ImGui::GetIO().MouseWheel = 5;
+    view.ui.frame([&] { view.draw(); });
+    ImGui::GetIO().MouseWheel = 0;
+    view.ui.frame([&] { view.draw(); });
+    float scrolledTo = child->Scroll.y;
+    EXPECT_LT(scrolledTo, child->ScrollMax.y);
+    for (int i = 0; i < 50; i++)
+        view.pane.addLog("later %d\n", i);
+    for (int i = 0; i < 2; i++)
+        view.ui.frame([&] { view.draw(); });
+    EXPECT_EQ(child->Scroll.y, scrolledTo);
+}
+
+TEST(LogPaneDraw, LongLinesScrollSidewaysInsteadOfWrapping) {
+    DrawnPane view;
+    view.pane.addLog("%s\n", std::string(3000, 'x').c_str());
+    for (int i = 0; i < 3; i++)
+        view.ui.frame([&] { view.draw(); });
+    ImGuiWindow* child = scrollingChild();
+    ASSERT_NE(child, nullptr);
+    EXPECT_GT(child->ScrollMax.x, 1000);
+    EXPECT_EQ(child->ScrollMax.y, 0);
 }
 
 }  // namespace
