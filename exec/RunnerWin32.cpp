@@ -67,11 +67,18 @@ HANDLE inheritableStandardError() {
     return copy;
 }
 
+// The slot holds the child's job, or the child itself where it could not join
+// one (Windows 7 nests no jobs, so a program started inside a job gets none).
+// The low bit, always clear in a handle, tells which.
+constexpr ChildSlot::Handle processTag = 1;
+
 }  // namespace
 
 void ChildSlot::terminate() {
     std::lock_guard<std::mutex> lock(mutex);
-    if (handle != 0)
+    if (handle & processTag)
+        TerminateProcess(reinterpret_cast<HANDLE>(handle & ~processTag), UINT(-1));
+    else if (handle != 0)
         TerminateJobObject(reinterpret_cast<HANDLE>(handle), UINT(-1));
     handle = 0;
 }
@@ -113,15 +120,10 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     if (!created)
         return startFailedResult;
     Handle process(started.hProcess), thread(started.hThread);
-    bool inJob = job.h && AssignProcessToJobObject(job.h, process.h);
-    if (!inJob) {
-        // Without a job (none could be made) the stop still reaches the child
-        // itself: a job of its own that it could not join would reach nothing.
-        TerminateProcess(process.h, UINT(-1));
-        WaitForSingleObject(process.h, INFINITE);
-        return startFailedResult;
-    }
-    scanState.currentChildProcess.publish(reinterpret_cast<ChildSlot::Handle>(job.h));
+    if (job.h && AssignProcessToJobObject(job.h, process.h))
+        scanState.currentChildProcess.publish(reinterpret_cast<ChildSlot::Handle>(job.h));
+    else
+        scanState.currentChildProcess.publish(reinterpret_cast<ChildSlot::Handle>(process.h) | processTag);
     ResumeThread(thread.h);
 
     std::string captured;
