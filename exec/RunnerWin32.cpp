@@ -124,6 +124,11 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         scanState.currentChildProcess.publish(reinterpret_cast<ChildSlot::Handle>(job.h));
     else
         scanState.currentChildProcess.publish(reinterpret_cast<ChildSlot::Handle>(process.h) | processTag);
+    // Lets go of the child before the handles below are closed, on every way
+    // out, so a stop never uses a closed handle.
+    struct Unpublish {
+        ~Unpublish() { scanState.currentChildProcess.clear(); }
+    } unpublish;
     ResumeThread(thread.h);
 
     std::string captured;
@@ -166,8 +171,6 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         logsPane.write("\n");
     }
 
-    // Let go of the job before closing it, so a stop never uses a closed handle.
-    scanState.currentChildProcess.clear();
     output = std::move(captured);
     output.push_back('\0');
     return result;
