@@ -1,0 +1,170 @@
+// Log pane figures: how many lines a second four threads append to one pane,
+// and what a whole frame costs once that pane holds a million lines, drawn in a
+// headless Dear ImGui context at 1280 by 800 the way the main window draws a
+// tab: unfiltered, with a filter that passes one line in a hundred, and the one
+// frame after the filter text changes, which tests every line once.
+// Prints one "name value" line per figure, each the median of the runs.
+// "LogPaneBench append" stops after the appends, for a profile of them alone.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <latch>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/LogPane.h"
+#include "tests/Headless.h"
+
+namespace {
+
+constexpr int threadCount = 4;
+constexpr int lineCount = 1000000;
+constexpr int linesPerThread = lineCount / threadCount;
+constexpr int lineLength = 80;  // characters before the newline
+constexpr int runs = 5;
+constexpr int framesPerRun = 200;
+const char filterText[] = "needle";
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Every hundredth line of each thread holds the filter's word; the padding
+// never does.
+std::vector<std::string> linesOf(int thread) {
+    std::vector<std::string> lines(linesPerThread);
+    for (int i = 0; i < linesPerThread; i++) {
+        char text[lineLength + 1];
+        int used = snprintf(text, sizeof text, "thread %d line %06d %s ", thread, i, i % 100 == 0 ? filterText : "");
+        for (int k = used; k < lineLength; k++)
+            text[k] = char('a' + (k % 5));
+        text[lineLength] = 0;
+        lines[i] = text;
+    }
+    return lines;
+}
+
+// One line per addLog call, the way the scan writes a pane.
+double appendOnce(LogPane& pane, const std::vector<std::vector<std::string>>& lines) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(pane.mutex);
+        pane.clear();
+    }
+    std::latch ready(threadCount + 1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; t++)
+        threads.emplace_back([&, t] {
+            ready.arrive_and_wait();
+            for (const std::string& line : lines[t])
+                pane.addLog("%s\n", line.c_str());
+        });
+    ready.arrive_and_wait();
+    Clock::time_point start = Clock::now();
+    for (std::thread& thread : threads)
+        thread.join();
+    return lineCount / secondsSince(start);
+}
+
+// The main window's way of showing a tab: a full-size window, a bordered child.
+void drawTab(LogPane& pane) {
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(ImGui::GetIO().DisplaySize);
+    ImGui::Begin("Main", nullptr, ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoSavedSettings);
+    ImGui::BeginChild("Status", ImVec2(0, 0), true, ImGuiWindowFlags_HorizontalScrollbar);
+    pane.draw();
+    ImGui::EndChild();
+    ImGui::End();
+}
+
+double msPerFrame(Headless& ui, LogPane& pane) {
+    Clock::time_point start = Clock::now();
+    for (int i = 0; i < framesPerRun; i++)
+        ui.frame([&] { drawTab(pane); });
+    return secondsSince(start) * 1000 / framesPerRun;
+}
+
+double frameMedian(Headless& ui, LogPane& pane) {
+    std::vector<double> costs;
+    for (int run = 0; run < runs; run++)
+        costs.push_back(msPerFrame(ui, pane));
+    return median(costs);
+}
+
+// Keys as a host backend reports them: down for one frame, then up.
+void press(Headless& ui, LogPane& pane, int key) {
+    ImGuiIO& io = ImGui::GetIO();
+    io.KeysDown[key] = true;
+    ui.frame([&] { drawTab(pane); });
+    io.KeysDown[key] = false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool appendOnly = argc > 1 && strcmp(argv[1], "append") == 0;
+    std::vector<std::vector<std::string>> lines;
+    for (int t = 0; t < threadCount; t++)
+        lines.push_back(linesOf(t));
+
+    LogPane pane;
+    std::vector<double> rates;
+    for (int run = 0; run < runs; run++)
+        rates.push_back(appendOnce(pane, lines));
+    printf("append_lines_per_second %.0f\n", median(rates));
+    if (appendOnly)
+        return 0;
+
+    Headless ui(1280, 800);
+    ImGuiIO& io = ImGui::GetIO();
+    constexpr int backspace = 1;
+    io.KeyMap[ImGuiKey_Backspace] = backspace;
+    for (int i = 0; i < 5; i++)  // layout settles, the view reaches the bottom
+        ui.frame([&] { drawTab(pane); });
+    printf("frame_ms_unfiltered %.4f\n", frameMedian(ui, pane));
+
+    // The filter is typed into its box, one character a frame, as a user would.
+    ui.click(ImVec2(600, 26), [&] { drawTab(pane); });
+    for (const char* c = filterText; *c; c++) {
+        io.AddInputCharacter(*c);
+        ui.frame([&] { drawTab(pane); });
+    }
+    if (strcmp(pane.filter.InputBuf, filterText) != 0) {
+        fprintf(stderr, "LogPaneBench: the filter box did not take the text (holds \"%s\")\n", pane.filter.InputBuf);
+        return 1;
+    }
+    int passing = 0;
+    for (int line = 0; line + 1 < pane.lineOffsets.Size; line++)
+        passing += pane.filter.PassFilter(pane.buf.begin() + pane.lineOffsets[line],
+                                          pane.buf.begin() + pane.lineOffsets[line + 1] - 1);
+    if (passing != lineCount / 100) {
+        fprintf(stderr, "LogPaneBench: %d lines pass the filter, not one in a hundred\n", passing);
+        return 1;
+    }
+    printf("frame_ms_filtered %.4f\n", frameMedian(ui, pane));
+
+    // One more character and back: the frame after the change tests every line.
+    std::vector<double> changes;
+    for (int run = 0; run < runs; run++) {
+        io.AddInputCharacter('x');
+        ui.frame([&] { drawTab(pane); });
+        Clock::time_point start = Clock::now();
+        press(ui, pane, backspace);
+        changes.push_back(secondsSince(start) * 1000);
+    }
+    if (strcmp(pane.filter.InputBuf, filterText) != 0) {
+        fprintf(stderr, "LogPaneBench: backspace left \"%s\" in the filter box\n", pane.filter.InputBuf);
+        return 1;
+    }
+    printf("frame_ms_filter_change %.4f\n", median(changes));
+    return 0;
+}
