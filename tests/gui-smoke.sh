@@ -25,8 +25,9 @@ if [ "$1" != --inside ]; then
 
     shift 2
     # A screen larger than the window: without a window manager it keeps its
-    # first size and place.
-    exec "$xvfb_run" -a -s "-screen 0 1600x1000x24" sh "$0" --inside "$repodeck" "$@"
+    # first size and place. The search for a free display starts at a number
+    # of this run's own, so parallel runs seldom race for the same one.
+    exec "$xvfb_run" -a -n $(($$ % 500 + 100)) -s "-screen 0 1600x1000x24" sh "$0" --inside "$repodeck" "$@"
 fi
 
 repodeck=$2 x11close=$3 screenshot=$4
@@ -38,22 +39,23 @@ cd "$work"  # imgui.ini is written to the current folder
 "$repodeck" >log 2>&1 &
 pid=$!
 
-# Each wait below gives up after about 20 seconds, so a broken build fails
-# instead of hanging.
+# Each wait below gives up after about 20 seconds, and each X client after 10,
+# so a broken build fails instead of hanging.
 window=""
 for _ in $(seq 200); do
     kill -0 "$pid" 2>/dev/null || fail "repodeck ended before showing a window: $(cat log)"
-    window=$(xwininfo -root -tree | awk '$2 == "\"repodeck\":" { print $1; exit }')
+    window=$(timeout 10 xwininfo -root -tree | awk '$2 == "\"repodeck\":" { print $1; exit }')
     [ -z "$window" ] || break
     sleep 0.1
 done
 [ -n "$window" ] || fail "no window titled repodeck appeared"
-xprop -id "$window" WM_NAME | grep -qx 'WM_NAME(.*) = "repodeck"' || fail "title: $(xprop -id "$window" WM_NAME)"
+timeout 10 xprop -id "$window" WM_NAME | grep -qx 'WM_NAME(.*) = "repodeck"' || fail "title: $(xprop -id "$window" WM_NAME)"
 echo "window $window: $(xprop -id "$window" WM_NAME)"
 
 colours=0
 for _ in $(seq 200); do
-    if import -window "$window" shot.png 2>/dev/null; then
+    kill -0 "$pid" 2>/dev/null || fail "repodeck ended while showing its window: $(cat log)"
+    if timeout 10 import -window "$window" shot.png 2>/dev/null; then
         colours=$(identify -format %k shot.png)
         [ "$colours" -le 1 ] || break
     fi
@@ -63,7 +65,7 @@ done
 cp shot.png "$screenshot"
 echo "screenshot: $colours colours, saved to $screenshot"
 
-"$x11close" "$window" || fail "could not send the close request"
+timeout 10 "$x11close" "$window" || fail "could not send the close request"
 for _ in $(seq 200); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
