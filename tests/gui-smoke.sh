@@ -1,6 +1,6 @@
 #!/bin/sh
-# The real repodeck window. Without a display it ends at once with exit code 1
-# and one line on standard error. Under a virtual X server it shows a window
+# The real repodeck window. Without a display, or without OpenGL 3, it ends at
+# once with exit code 1 and one line on standard error. Otherwise it shows a window
 # titled "repodeck" with a picture in it (not a single colour), and a close
 # request the way a window manager sends one ends it with exit code 0.
 #   gui-smoke.sh XVFB-RUN REPODECK X11CLOSE SCREENSHOT
@@ -35,6 +35,13 @@ work=$(mktemp -d)
 pid=""
 trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 cd "$work"  # imgui.ini is written to the current folder
+
+# No OpenGL 3: Mesa, which serves Xvfb, is told to offer 2.1 only.
+status=0
+MESA_GL_VERSION_OVERRIDE=2.1 timeout 20 "$repodeck" </dev/null >out 2>err || status=$?
+[ "$status" -eq 1 ] || fail "without OpenGL 3: exit code $status, expected 1"
+[ "$(wc -l <err)" -eq 1 ] && grep -q '^repodeck: ' err || fail "without OpenGL 3: $(cat err)"
+echo "without OpenGL 3: $(cat err)"
 
 "$repodeck" >log 2>&1 &
 pid=$!
