@@ -11,9 +11,10 @@
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 
-// The About tab's link; a build setting, so each build can point at its own copy.
+// The About tab's link is a build setting (CMake's REPODECK_ABOUT_LINK), so
+// each install can point at its own copy of the README.
 #ifndef REPODECK_ABOUT_LINK
-#define REPODECK_ABOUT_LINK "file:///usr/local/share/doc/repodeck/README.md"
+#error "REPODECK_ABOUT_LINK is set by the build"
 #endif
 
 uint32_t frameCounter = 0;
