@@ -329,6 +329,21 @@ TEST_F(MainWindowTest, AboutAnimationStartsFromTheKnownPicture) {
               "FFEEDDCCBBAAAA//++9887766");
 }
 
+// Far along the clock float rounding shows in the picture: every step must be
+// taken in the precision prescribed. FNV-1a of the 32 rows joined by newlines,
+// worked out like the rows above.
+TEST_F(MainWindowTest, AboutAnimationKeepsItsPrecisionFarAlong) {
+    clickTab("About");
+    aboutAnimationTime = 12345.678f;
+    std::vector<std::string> shown = lines(frameText());
+    ASSERT_GE(shown.size(), 32u);
+    uint64_t hash = 0xcbf29ce484222325;
+    for (auto row = shown.end() - 32; row != shown.end(); ++row)
+        for (char c : *row + (row + 1 == shown.end() ? "" : "\n"))
+            hash = (hash ^ uint8_t(c)) * 0x100000001b3;
+    EXPECT_EQ(hash, 0x2f75920aab83c639u);
+}
+
 TEST_F(MainWindowTest, AboutClockStandsStillWhileAnotherTabShows) {
     clickTab("About");
     float shownFor = aboutAnimationTime;
