@@ -48,8 +48,11 @@ std::atomic<bool>* optionFlags() {
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();  // Dear ImGui's log ends lines with CR LF on Windows
         result.push_back(line);
+    }
     return result;
 }
 
