@@ -12,6 +12,7 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #define isatty _isatty
 #define fileno _fileno
@@ -116,6 +117,10 @@ void waitForScan() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The panes are printed byte for byte: no CR added before each line end.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     ScanOptions& options = scanState.options;
     std::vector<const PaneTab*> panes;
     const char* folder = nullptr;
