@@ -3,6 +3,7 @@
 // chunk time-out, and a stop that kills the child's whole process group.
 #include "exec/Runner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -145,12 +146,24 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         pollfd ready = {readEnd.fd, POLLIN, 0};
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(chunkTimeoutSeconds);
         int polled;
+        bool stopped = false;
         for (;;) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            polled = poll(&ready, 1, int(std::max<long long>(left.count(), 0)));
-            if (polled >= 0 || errno != EINTR)
+            // In slices of a second: a process that left the child's group
+            // (setsid) may hold the pipe open after a stop has ended the group,
+            // and the stop must not wait for it.
+            polled = poll(&ready, 1, int(std::clamp<long long>(left.count(), 0, 1000)));
+            if (polled < 0 && errno == EINTR)
+                continue;
+            if (polled != 0 || left.count() <= 1000)
                 break;
+            if (!scanState.currentChildProcess.holdsChild()) {
+                stopped = true;  // only a stop empties the slot while we read
+                break;
+            }
         }
+        if (stopped)
+            break;
         if (polled == 0) {
             timedOut = true;
             break;

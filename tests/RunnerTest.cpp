@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <signal.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -132,6 +133,28 @@ TEST(Runner, StopEndsTheChildAndEverythingItStarted) {
     // A stop with no child running does nothing.
     scanState.currentChildProcess.terminate();
     EXPECT_EQ(runCommand("true", output, nullptr), 0);
+}
+
+TEST(Runner, StopReturnsAlsoWhenAProcessOutsideTheGroupHoldsThePipe) {
+    TempFolder temp;
+    // setsid takes the holder out of the child's group, so the stop cannot end
+    // it and the pipe never reports its end while it lives.
+    writeFile(temp / "escape.sh", "setsid sleep 3600 & echo $! > holder; echo started; sleep 300\n");
+    std::string output;
+    int32_t result = 0;
+    std::thread run([&] { result = runCommand("sh escape.sh", output, temp.path().c_str()); });
+    while (!scanState.currentChildProcess.holdsChild() || !std::filesystem::exists(temp / "holder"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    scanState.currentChildProcess.terminate();
+    run.join();
+    int holder = 0;
+    std::ifstream(temp / "holder") >> holder;
+    if (holder > 0)
+        kill(holder, SIGKILL);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(captured(output), "started\n");
+    EXPECT_TRUE(noChildLeft());
 }
 
 TEST(Runner, QuickCommandsReturnQuicklyAndGitRunsInARepository) {
