@@ -36,5 +36,13 @@ sanitize: setup
 	@cmake --build $(BUILD)/tsan
 	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" ctest --test-dir $(BUILD)/tsan --output-on-failure -j $(JOBS)
 
+# Release programs, a farm of 200 repositories made once in the bench build
+# folder, then the table of bench/README.md.
+bench: setup
+	@cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=Release -DREPODECK_BENCH=ON -DBUILD_TESTING=OFF -B $(BUILD)/bench >/dev/null
+	@cmake --build $(BUILD)/bench --target repodeck-scan DiscoveryBench LogPaneBench
+	@sh bench/make-farm $(BUILD)/bench/farm
+	@sh bench/run $(BUILD)/bench $(BUILD)/bench/farm
+
 clean:
 	rm -rf $(BUILD)/linux $(BUILD)/windows $(BUILD)/asan $(BUILD)/tsan $(BUILD)/bench
