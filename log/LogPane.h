@@ -37,7 +37,14 @@ struct LogPane {
 
     mutable std::recursive_mutex mutex;
 
+    // Bytes a pane holds at most; once reached, one line says so and later
+    // text is dropped until Clear.
+    int textLimit = 1 << 30;
+
 private:
+    bool full = false;
+    void reserveText(int needed);
+
     // Lines that pass the filter, so a filtered frame does not test every line.
     // Complete lines [0, filteredUpTo) have been tested; the open last line is
     // tested on each frame since it may still grow.

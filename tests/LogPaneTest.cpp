@@ -67,6 +67,29 @@ TEST(LogPane, WritesNumbersAndStopsTextAtItsFirstZero) {
     EXPECT_EQ(pane.text(), "-62 -2147483648 0 4294967295 18446744073709551615 kept%d%s\n");
 }
 
+TEST(LogPane, AFullPaneSaysSoOnceAndTakesTextAgainAfterClear) {
+    LogPane pane;
+    pane.textLimit = 100;
+    std::string line(59, 'x');
+    pane.addLog("%s\n", line.c_str());
+    pane.addLog("%s\n", line.c_str());
+    pane.addLog("more\n");
+    EXPECT_EQ(pane.text(), line + "\n[repodeck] This pane is full; later text is not shown here.\n");
+    EXPECT_EQ(pane.lineOffsets.Size, 3);
+    {
+        std::lock_guard<std::recursive_mutex> lock(pane.mutex);
+        pane.clear();
+    }
+    pane.addLog("%s\n", line.c_str());
+    EXPECT_EQ(pane.text(), line + "\n");
+
+    // Long texts are formatted whole, whatever their length.
+    LogPane big;
+    std::string text(100000, 'y');
+    big.addLog("<%s>", text.c_str());
+    EXPECT_EQ(big.text(), "<" + text + ">");
+}
+
 TEST(LogPane, ConcurrentWritersNeverTearALine) {
     LogPane pane;
     constexpr int threads = 4, lines = 2000;
