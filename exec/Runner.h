@@ -24,8 +24,10 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return handle != 0;
     }
-    // Ends the child and everything it started, with the exit code -1, and
-    // empties the slot. Does nothing when the slot is empty.
+    // Ends the child and what it started (its process group on Linux, its
+    // job on Windows) with the exit code -1, and empties the slot. Does
+    // nothing when the slot is empty; an emptied slot also tells a runner
+    // still reading that its child was stopped.
     void terminate();
 
 private:

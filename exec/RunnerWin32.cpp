@@ -138,13 +138,18 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         state->readOk = false;
         std::thread reader(readChunk, state);
         // Wake as soon as the read completes; the child counts as hung once a
-        // chunk has not come in chunkTimeoutSeconds one-second waits.
+        // chunk has not come in chunkTimeoutSeconds one-second waits. A child
+        // outside any job may leave a grandchild holding the pipe after a
+        // stop, so an emptied slot (only a stop empties it) ends the wait too.
         bool done = false;
-        for (int waited = 0; waited < chunkTimeoutSeconds && !done; waited++)
+        for (int waited = 0; waited < chunkTimeoutSeconds && !done; waited++) {
             done = WaitForSingleObject(state->completed.h, 1000) == WAIT_OBJECT_0;
+            if (!done && !scanState.currentChildProcess.holdsChild())
+                break;
+        }
         if (!done) {
             reader.detach();  // it finishes by itself once the job is gone
-            scanState.currentChildProcess.terminate();
+            scanState.currentChildProcess.terminate();  // nothing left to do after a stop
             break;
         }
         reader.join();

@@ -23,7 +23,6 @@ struct FolderId {
 struct DirectoryEntry {
     std::string name;
     bool isFolder = false;  // links to folders count as folders
-    FolderId id;
 };
 
 struct FolderListing {

@@ -56,10 +56,7 @@ bool listFolder(const std::string& folder, FolderListing& listing) {
         } else if (found->d_type == DT_LNK || found->d_type == DT_UNKNOWN) {
             // stat follows the link, so a link to a folder counts as a folder;
             // a dangling link stays a plain entry.
-            if (fstatat(fd, found->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode)) {
-                entry.isFolder = true;
-                entry.id = idOf(info);
-            }
+            entry.isFolder = fstatat(fd, found->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
         listing.entries.push_back(std::move(entry));
     }

@@ -7,7 +7,8 @@
 
 std::optional<std::string> pickFolder() {
     // GTK starts on first use only, so a session without it still runs.
-    static const bool gtkReady = gtk_init_check(nullptr, nullptr);
+    // Without its setlocale, so the rest of the program keeps the C locale.
+    static const bool gtkReady = (gtk_disable_setlocale(), gtk_init_check(nullptr, nullptr));
     if (!gtkReady) {
         logsPane.write("[ERROR] The folder picker could not be opened: GTK could not start on this display.\n");
         return std::nullopt;
