@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -88,9 +90,16 @@ void showProgress(bool& shown) {
 
 // Runs on a thread of its own while the main thread waits for the scan, so a
 // stop signal can end the running git child at once.
-void watch(std::atomic<bool>& done, bool progress) {
+struct ScanEnd {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+};
+
+void watch(ScanEnd& end, bool progress) {
     bool stopped = false, shown = false;
-    while (!done) {
+    std::unique_lock<std::mutex> lock(end.mutex);
+    while (!end.done) {
         if (stopSignal && !stopped) {
             scanState.abortRequested = true;
             scanState.currentChildProcess.terminate();
@@ -98,7 +107,8 @@ void watch(std::atomic<bool>& done, bool progress) {
         }
         if (progress)
             showProgress(shown);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Woken at once when the scan ends, so the panes print without delay.
+        end.changed.wait_for(lock, std::chrono::milliseconds(50));
     }
     if (shown)
         fprintf(stderr, "\r%-78s\r", "");
@@ -183,8 +193,8 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
 
-    std::atomic<bool> done{false};
-    std::thread watcher(watch, std::ref(done), isatty(fileno(stderr)) != 0);
+    ScanEnd end;
+    std::thread watcher(watch, std::ref(end), isatty(fileno(stderr)) != 0);
     bool started = startMainScan(folder);
     bool gitRan = false;
     if (started) {
@@ -193,7 +203,11 @@ int main(int argc, char** argv) {
         gitRan = scanState.optionScanThread.joinable();  // started only after git --version worked
         waitForScan();
     }
-    done = true;
+    {
+        std::lock_guard<std::mutex> lock(end.mutex);
+        end.done = true;
+    }
+    end.changed.notify_one();
     watcher.join();
     stopScan();  // nothing is left to wait for; this empties the slots and flags
 
