@@ -114,16 +114,6 @@ void watch(ScanEnd& end, bool progress) {
         fprintf(stderr, "\r%-78s\r", "");
 }
 
-void waitForScan() {
-    // The main scan thread fills the two worker slots before it ends.
-    if (scanState.mainScanThread.joinable())
-        scanState.mainScanThread.join();
-    if (scanState.optionScanThread.joinable())
-        scanState.optionScanThread.join();
-    if (scanState.readmeScanThread.joinable())
-        scanState.readmeScanThread.join();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -90,13 +90,16 @@ bool startMainScan(const char* folder) {
     return startThread(scanState.mainScanThread, "main scan", mainScan);
 }
 
-void stopScan() {
-    scanState.abortRequested = true;
-    scanState.currentChildProcess.terminate();
-    // The main scan thread may start the workers while it ends, so it goes first.
+void waitForScan() {
     join(scanState.mainScanThread);
     join(scanState.optionScanThread);
     join(scanState.readmeScanThread);
+}
+
+void stopScan() {
+    scanState.abortRequested = true;
+    scanState.currentChildProcess.terminate();
+    waitForScan();
     scanState.optionScanRunning = false;
     scanState.readmeScanRunning = false;
     scanState.mainScanRunning = false;

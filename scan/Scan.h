@@ -26,6 +26,10 @@ void scanFolder();
 // has run stopScan. Returns false, starting nothing, when the path is too long.
 bool startMainScan(const char* folder);
 
+// Waits for every scan thread to end by itself and empties their slots: the
+// main scan thread first, since it fills the two others before it ends.
+void waitForScan();
+
 // Ends the running scan: terminates the running git child and waits for every
 // scan thread. abortRequested stays set. User interface thread only.
 void stopScan();

@@ -37,15 +37,15 @@ protected:
         EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
         EXPECT_TRUE(scanState.abortRequested);
     }
-    // Runs a whole scan of folder to its end.
-    static void scanToEnd(const std::string& folder) {
+    // Runs a whole scan of folder to its end; true when the main scan thread
+    // started the option scan.
+    static bool scanToEnd(const std::string& folder) {
         picker = [&] { return std::optional<std::string>(folder); };
         scanFolder();
         scanState.mainScanThread.join();
-        if (scanState.optionScanThread.joinable())
-            scanState.optionScanThread.join();
-        if (scanState.readmeScanThread.joinable())
-            scanState.readmeScanThread.join();
+        bool optionScanStarted = scanState.optionScanThread.joinable();
+        waitForScan();
+        return optionScanStarted;
     }
     TempFolder temp;
 };
@@ -81,7 +81,7 @@ TEST_F(Scan, GitThatCannotRunStopsBeforeTheWorkers) {
     setenv("PATH", emptyBin.path().c_str(), 1);
     scanState.options.readmeEnabled = true;
     writeFile(one + "/README.MD", "never shown\n");
-    scanToEnd(temp.path());
+    bool optionScanStarted = scanToEnd(temp.path());
     setenv("PATH", savedPath.c_str(), 1);
 
     EXPECT_EQ(logsPane.text(), "Path to Scan: " + temp.path() + "\nRepository Found: " + one + "\n" + sep +
@@ -91,7 +91,7 @@ TEST_F(Scan, GitThatCannotRunStopsBeforeTheWorkers) {
                                    "variable (PATH)\n");
     EXPECT_EQ(readmePane.text(), "");
     EXPECT_EQ(updatesPane.text(), "");
-    EXPECT_FALSE(scanState.optionScanThread.joinable());
+    EXPECT_FALSE(optionScanStarted);
 }
 
 TEST_F(Scan, StopDuringASlowCommandEndsEveryThreadWithItsClosingLines) {
