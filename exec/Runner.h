@@ -47,6 +47,10 @@ private:
 // output holds the captured text followed by one zero character.
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder);
 
+// For the platform runners: when no exit code can be had, writes the
+// "[PROBLEM]: " report to logsPane and returns the result for it, -1.
+int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder);
+
 // Waits for one chunk of output before the child counts as hung (seconds).
 constexpr int chunkTimeoutSeconds = 513;
 constexpr int chunkSize = 4096;

@@ -16,7 +16,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "log/LogPane.h"
 #include "scan/ScanState.h"
 
 extern char** environ;
@@ -196,14 +195,7 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     } else {
         // Someone else reaped our child (a SIGCHLD handler set to ignore, say):
         // no exit code exists, so report it rather than claim success.
-        result = -1;
-        logsPane.write("[PROBLEM]: ");
-        logsPane.write(uint32_t(result));
-        logsPane.write("\n");
-        logsPane.write(commandLine);
-        logsPane.write("\n");
-        logsPane.write(workingFolder ? workingFolder : "(current folder)");
-        logsPane.write("\n");
+        result = reportMissingExitCode(commandLine, workingFolder);
     }
 
     output = std::move(captured);

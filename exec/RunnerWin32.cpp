@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "log/LogPane.h"
 #include "scan/ScanState.h"
 
 namespace {
@@ -166,14 +165,7 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     if (GetExitCodeProcess(process.h, &exitCode)) {
         result = int32_t(exitCode);
     } else {
-        result = -1;  // no exit code exists: report it rather than claim success
-        logsPane.write("[PROBLEM]: ");
-        logsPane.write(uint32_t(result));
-        logsPane.write("\n");
-        logsPane.write(commandLine);
-        logsPane.write("\n");
-        logsPane.write(workingFolder ? workingFolder : "(current folder)");
-        logsPane.write("\n");
+        result = reportMissingExitCode(commandLine, workingFolder);  // rather than claim success
     }
 
     output = std::move(captured);
