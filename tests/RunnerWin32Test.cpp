@@ -24,7 +24,7 @@ std::string captured(const std::string& output) {
 
 // A folder whose stand-in git answers "git --version" with script.
 struct Scripted {
-    ScratchFolder folder;
+    TempFolder folder;
     explicit Scripted(const std::string& script) { writeFile(folder / ".fakegit-version", script); }
     int32_t run(std::string& output) { return runCommand(git::version, output, folder.path().c_str()); }
 };
@@ -59,7 +59,7 @@ TEST(RunnerWin32, ReportsAStartThatFailedAndLogsNothing) {
 }
 
 TEST(RunnerWin32, RunsInTheWorkingFolder) {
-    ScratchFolder temp;
+    TempFolder temp;
     std::string odd = temp / "it's a %PATH% & ^folder; (x)";
     makeFolder(odd);
     writeFile(odd + "\\.fakegit-status", "folder\n");

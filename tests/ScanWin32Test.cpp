@@ -30,7 +30,7 @@ Paths sorted(Paths paths) {
     return paths;
 }
 
-void makeFolders(const ScratchFolder& root, const Paths& relative) {
+void makeFolders(const TempFolder& root, const Paths& relative) {
     for (const std::string& folder : relative) {
         std::string path = root.path();
         for (size_t at = 0; at != std::string::npos;) {
@@ -49,7 +49,7 @@ protected:
 };
 
 TEST_F(ScanWin32, FindsFoldersHoldingAGitFolderWithBackslashPaths) {
-    ScratchFolder root;
+    TempFolder root;
     makeFolders(root, {"alpha\\.git", "beta\\gamma\\.git", ".hidden\\.git", "notes\\plain",
                        "UPPER\\.GIT", "worktree", "worktree\\inner\\.git"});
     writeFile(root / "worktree\\.git", "gitdir: elsewhere\n");  // a linked work tree: a file
@@ -68,7 +68,7 @@ TEST_F(ScanWin32, FindsFoldersHoldingAGitFolderWithBackslashPaths) {
 }
 
 TEST_F(ScanWin32, ScanFolderHoldingGitIsListedLastAsWrittenAndTrailingBackslashDoubles) {
-    ScratchFolder root;
+    TempFolder root;
     makeFolders(root, {".git", "only\\.git"});
     Paths found = walk(root.path());
     ASSERT_FALSE(found.empty());
@@ -76,13 +76,13 @@ TEST_F(ScanWin32, ScanFolderHoldingGitIsListedLastAsWrittenAndTrailingBackslashD
     // A sub-folder listed after ".git" is never walked, one before it is.
     EXPECT_TRUE(found.size() == 1 || found == Paths({root / "only", root.path()}));
 
-    ScratchFolder plain;
+    TempFolder plain;
     makeFolders(plain, {"one\\.git"});
     EXPECT_EQ(walk(plain.path() + "\\"), Paths({plain.path() + "\\\\one"}));
 }
 
 TEST_F(ScanWin32, FolderThatCannotBeListedContributesNothing) {
-    ScratchFolder root;
+    TempFolder root;
     EXPECT_TRUE(walk(root / "vanished").empty());
     EXPECT_TRUE(walk(root.path()).empty());
 
@@ -102,14 +102,14 @@ TEST_F(ScanWin32, FolderThatCannotBeListedContributesNothing) {
 }
 
 TEST_F(ScanWin32, StopBeforeTheWalkFindsNothing) {
-    ScratchFolder root;
+    TempFolder root;
     makeFolders(root, {"a\\.git", "b\\.git"});
     scanState.abortRequested = true;
     EXPECT_TRUE(walk(root.path()).empty());
 }
 
 TEST_F(ScanWin32, ReadmeProbeIgnoresCaseAndPrefersReadmeMd) {
-    ScratchFolder repository;
+    TempFolder repository;
     EXPECT_EQ(findReadme(repository.path()), "");
     writeFile(repository / "readme.TXT", "text\n");
     EXPECT_EQ(findReadme(repository.path()), repository / "README.txt");
@@ -119,7 +119,7 @@ TEST_F(ScanWin32, ReadmeProbeIgnoresCaseAndPrefersReadmeMd) {
     EXPECT_EQ(readFileStart(findReadme(repository.path()), 256), "mark\r\ndown\n");  // bytes as stored
 
     // A folder of that name still wins, and reads as nothing.
-    ScratchFolder other;
+    TempFolder other;
     makeFolder(other / "README.MD");
     writeFile(other / "README.txt", "never shown\n");
     EXPECT_EQ(findReadme(other.path()), other / "README.MD");
@@ -127,7 +127,7 @@ TEST_F(ScanWin32, ReadmeProbeIgnoresCaseAndPrefersReadmeMd) {
 }
 
 TEST_F(ScanWin32, ReadIsBoundedAndEndsAtAZeroByte) {
-    ScratchFolder folder;
+    TempFolder folder;
     writeFile(folder / "long", std::string(100000, 'a'));
     EXPECT_EQ(readFileStart(folder / "long", 256), std::string(257, 'a'));
     writeFile(folder / "exact", std::string(256, 'b'));
@@ -139,7 +139,7 @@ TEST_F(ScanWin32, ReadIsBoundedAndEndsAtAZeroByte) {
 }
 
 TEST_F(ScanWin32, PreviewShowsEachRepositoryWithItsReadme) {
-    ScratchFolder root;
+    TempFolder root;
     makeFolders(root, {"with", "without"});
     writeFile(root / "with\\README.md", std::string(300, 'r'));
     size_t at = readmePane.text().size();

@@ -6,18 +6,6 @@
 
 #include <gtest/gtest.h>
 
-TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "repodeck-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        ADD_FAILURE() << "cannot make a temporary folder";
-    root = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
-}
-
 void isolateGit() {
     static TempFolder home;
     std::string config = home / "gitconfig";
@@ -42,10 +30,6 @@ std::string quoted(const std::string& text) {
     for (char c : text)
         result += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return result + "'";
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::string makeRepository(const std::string& path) {

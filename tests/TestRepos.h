@@ -4,20 +4,7 @@
 
 #include <string>
 
-// A fresh empty folder, removed with everything in it when the object goes.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::string& path() const { return root; }
-    std::string operator/(const std::string& name) const { return root + "/" + name; }
-
-private:
-    std::string root;
-};
+#include "tests/TempFolder.h"
 
 // Points git at a private, empty configuration with a fixed identity, so
 // tests never read the user's or the system's settings. Safe to call again.
@@ -28,9 +15,6 @@ void sh(const std::string& commandLine);
 
 // text in single quotes for sh, whatever bytes it holds.
 std::string quoted(const std::string& text);
-
-// Writes text to a file, replacing it.
-void writeFile(const std::string& path, const std::string& text);
 
 // Makes a repository at path with one commit; returns path.
 std::string makeRepository(const std::string& path);

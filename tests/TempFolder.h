@@ -1,0 +1,44 @@
+// A fresh empty folder for a test, on Linux and under wine alike, removed with
+// everything in it when the object goes. Paths in it are joined the way the
+// program joins them.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "scan/DirectoryList.h"
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device random;
+        // create_directory is false only for a name that is taken: try another.
+        for (;;) {
+            std::filesystem::path candidate = base / ("repodeck-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate)) {
+                root = candidate.string();
+                return;
+            }
+        }
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& path() const { return root; }
+    std::string operator/(const std::string& name) const { return root + pathSeparator + name; }
+
+private:
+    std::string root;
+};
+
+// Writes text to a file, replacing it, byte for byte.
+inline void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
