@@ -109,51 +109,51 @@ TEST(Runner, CapturesLongOutputInOrderAndAZeroByteCutsOnlyItsChunk) {
     EXPECT_EQ(captured(output), "ac");
 }
 
-TEST(Runner, StopEndsTheChildAndEverythingItStarted) {
-    TempFolder temp;
-    // The grandchild holds the output pipe open as well.
-    writeFile(temp / "hang.sh", "sleep 300 & echo $! > grandchild; echo started; sleep 300\n");
-    std::string output;
+struct Stopped {
     int32_t result = 0;
-    std::thread run([&] { result = runCommand("sh hang.sh", output, temp.path().c_str()); });
-    while (!scanState.currentChildProcess.holdsChild() || !std::filesystem::exists(temp / "grandchild"))
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    scanState.currentChildProcess.terminate();
-    run.join();
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(captured(output), "started\n");
-    EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
-    int grandchild = 0;
-    std::ifstream(temp / "grandchild") >> grandchild;
-    ASSERT_GT(grandchild, 0);
-    EXPECT_TRUE(processEnded(grandchild));
-    EXPECT_TRUE(noChildLeft());
-
-    // A stop with no child running does nothing.
-    scanState.currentChildProcess.terminate();
-    EXPECT_EQ(runCommand("true", output, nullptr), 0);
-}
-
-TEST(Runner, StopReturnsAlsoWhenAProcessOutsideTheGroupHoldsThePipe) {
-    TempFolder temp;
-    // setsid takes the holder out of the child's group, so the stop cannot end
-    // it and the pipe never reports its end while it lives.
-    writeFile(temp / "escape.sh", "setsid sleep 3600 & echo $! > holder; echo started; sleep 300\n");
     std::string output;
-    int32_t result = 0;
-    std::thread run([&] { result = runCommand("sh escape.sh", output, temp.path().c_str()); });
+    int holder = 0;  // the process that holds the pipe besides the child
+};
+
+// Runs script, which starts a process holding the pipe and writes its pid to
+// the file "holder", and stops it from another thread once it runs.
+Stopped stopWhileRunning(const std::string& script) {
+    TempFolder temp;
+    writeFile(temp / "script.sh", script);
+    Stopped stopped;
+    std::thread run([&] { stopped.result = runCommand("sh script.sh", stopped.output, temp.path().c_str()); });
     while (!scanState.currentChildProcess.holdsChild() || !std::filesystem::exists(temp / "holder"))
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     scanState.currentChildProcess.terminate();
     run.join();
-    int holder = 0;
-    std::ifstream(temp / "holder") >> holder;
-    if (holder > 0)
-        kill(holder, SIGKILL);
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(captured(output), "started\n");
+    std::ifstream(temp / "holder") >> stopped.holder;
+    return stopped;
+}
+
+TEST(Runner, StopEndsTheChildAndEverythingItStarted) {
+    // The grandchild holds the output pipe open as well.
+    Stopped stopped = stopWhileRunning("sleep 300 & echo $! > holder; echo started; sleep 300\n");
+    EXPECT_EQ(stopped.result, -1);
+    EXPECT_EQ(captured(stopped.output), "started\n");
+    EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
+    ASSERT_GT(stopped.holder, 0);
+    EXPECT_TRUE(processEnded(stopped.holder));
+    EXPECT_TRUE(noChildLeft());
+
+    // A stop with no child running does nothing.
+    scanState.currentChildProcess.terminate();
+    EXPECT_EQ(runCommand("true", stopped.output, nullptr), 0);
+}
+
+TEST(Runner, StopReturnsAlsoWhenAProcessOutsideTheGroupHoldsThePipe) {
+    // setsid takes the holder out of the child's group, so the stop cannot end
+    // it and the pipe never reports its end while it lives.
+    Stopped stopped = stopWhileRunning("setsid sleep 3600 & echo $! > holder; echo started; sleep 300\n");
+    if (stopped.holder > 0)
+        kill(stopped.holder, SIGKILL);
+    EXPECT_EQ(stopped.result, -1);
+    EXPECT_EQ(captured(stopped.output), "started\n");
     EXPECT_TRUE(noChildLeft());
 }
 
