@@ -172,12 +172,20 @@ void waitFor(const std::string& path) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-TEST_F(OptionScan, StopDuringASlowFetchEndsItWithMinusOneAndStillCloses) {
-    StandinGit git(waitingGit);
-    setenv("MARKS", temp.path().c_str(), 1);
+// Two plain folders scanned with the waiting git first on PATH.
+class OptionScanWithWaitingGit : public OptionScan {
+protected:
+    void SetUp() override {
+        OptionScan::SetUp();
+        setenv("MARKS", temp.path().c_str(), 1);
+        std::filesystem::create_directory(first);
+        std::filesystem::create_directory(second);
+    }
+    StandinGit git{waitingGit};
     std::string first = temp / "first", second = temp / "second";
-    std::filesystem::create_directory(first);
-    std::filesystem::create_directory(second);
+};
+
+TEST_F(OptionScanWithWaitingGit, StopDuringASlowFetchEndsItWithMinusOneAndStillCloses) {
     scanState.options.fetchEnabled = scanState.options.pullEnabled = true;
     std::thread scan(optionScan, RepositoryList{first, second});
     waitFor(temp / "started-first");
@@ -195,12 +203,7 @@ TEST_F(OptionScan, StopDuringASlowFetchEndsItWithMinusOneAndStillCloses) {
     EXPECT_FALSE(scanState.optionScanRunning);
 }
 
-TEST_F(OptionScan, TickingAndUntickingDuringTheScanCountsFromTheNextTest) {
-    StandinGit git(waitingGit);
-    setenv("MARKS", temp.path().c_str(), 1);
-    std::string first = temp / "first", second = temp / "second";
-    std::filesystem::create_directory(first);
-    std::filesystem::create_directory(second);
+TEST_F(OptionScanWithWaitingGit, TickingAndUntickingDuringTheScanCountsFromTheNextTest) {
     scanState.options.fetchEnabled = true;
     std::thread scan(optionScan, RepositoryList{first, second});
     waitFor(temp / "started-first");
