@@ -21,6 +21,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
+
+#include "exec/Git.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -95,25 +98,18 @@ void startHolder(long milliseconds) {
     std::ofstream("grandchild.pid") << id << "\n";
 }
 
+// The script key of the command line repodeck ran, or empty for any other.
 std::string keyOf(int argc, char** argv) {
-    std::string line;
-    for (int i = 1; i < argc; i++) {
-        if (i > 1)
-            line += ' ';
-        line += argv[i];
-    }
-    if (line == "--version")
-        return "version";
-    if (line == "status")
-        return "status";
-    if (line == "remote -v")
-        return "remote";
-    if (line == "fetch")
-        return "fetch";
-    if (line == "pull")
-        return "pull";
-    if (line == "submodule update --init --recursive")
-        return "submodule";
+    std::string line = "git";
+    for (int i = 1; i < argc; i++)
+        line += std::string(" ") + argv[i];
+    const std::pair<const char*, const char*> known[] = {
+        {git::version, "version"}, {git::status, "status"},       {git::remote, "remote"},
+        {git::fetch, "fetch"},     {git::pull, "pull"},           {git::submoduleUpdate, "submodule"},
+    };
+    for (const auto& [commandLine, key] : known)
+        if (line == commandLine)
+            return key;
     return {};
 }
 
