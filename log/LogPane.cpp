@@ -44,11 +44,16 @@ void LogPane::addLog(const char* fmt, ...) {
         text = large.data();
     }
 
+    append(text, size_t(length));
+}
+
+void LogPane::append(const char* text, size_t size) {
     std::lock_guard<std::recursive_mutex> lock(mutex);
-    if (full)
+    if (full || size == 0)
         return;
     int oldSize = buf.size();
-    if (length > textLimit - oldSize - 1) {
+    int length = int(std::min<size_t>(size, INT32_MAX));
+    if (size > size_t(textLimit - oldSize - 1)) {
         // Dear ImGui sizes its buffers with int: past this the pane would
         // corrupt memory. Say once that the rest is not shown.
         full = true;

@@ -18,6 +18,8 @@ struct LogPane {
     LogPane();
 
     void addLog(const char* fmt, ...) IM_FMTARGS(2);
+    // length bytes of text as they are, with no format and no copy on the way.
+    void append(const char* text, size_t length);
 
     // One piece of a logsPane line; a run of pieces is not atomic as a group.
     void write(const char* text);

@@ -101,6 +101,7 @@ void run(const GitOperation& operation, const std::string& repository) {
 
 void optionScan(RepositoryList repositories) {
     scanState.optionScanRunning = true;
+    scanState.repositoryCount = uint32_t(repositories.size());
     scanState.repositoriesDone = 0;
 
     for (const GitOperation* operation : operations)
@@ -112,6 +113,7 @@ void optionScan(RepositoryList repositories) {
     for (const std::string& repository : repositories) {
         if (scanState.abortRequested)
             break;
+        scanState.setRepositoryInHand(repository);
         for (const GitOperation* operation : operations)
             if (enabled(*operation))  // read afresh: a tick during the scan counts
                 run(*operation, repository);
@@ -128,5 +130,6 @@ void optionScan(RepositoryList repositories) {
         logsPane.write("\n");
     }
 
+    scanState.setRepositoryInHand({});
     scanState.optionScanRunning = false;
 }

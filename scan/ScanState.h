@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "exec/Runner.h"
@@ -36,10 +38,18 @@ struct ScanState {
 
     ChildSlot currentChildProcess;
 
-    // Repositories the option scan has finished, for repodeck-scan's progress line.
+    // How far the option scan is, for the status line, the title and
+    // repodeck-scan's progress line: written by the option scan, read anywhere.
+    std::atomic<uint32_t> repositoryCount{0};
     std::atomic<uint32_t> repositoriesDone{0};
+    std::string repositoryInHand() const;  // the last one begun; empty between scans
+    void setRepositoryInHand(const std::string& repository);
 
     bool busy() const { return mainScanRunning || optionScanRunning || readmeScanRunning; }
+
+private:
+    mutable std::mutex progressMutex;
+    std::string inHand;
 };
 
 extern ScanState scanState;
