@@ -4,12 +4,14 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -43,8 +45,10 @@ const char usage[] =
     "                Status, Compacts, Remotes, \"Read Me\"; letters' case is ignored\n"
     "  --help, --version\n"
     "\n"
-    "Exit status: 0 when the scan ran, 1 when git cannot be run, 2 for a usage error,\n"
-    "130 or 143 when stopped by SIGINT or SIGTERM (what was gathered is printed).\n";
+    "On a terminal, control characters in the panes are shown escaped (\\x1b).\n"
+    "Exit status: 0 when the scan ran, 1 when git cannot be run, a part of the scan\n"
+    "cannot start or the output cannot be written, 2 for a usage error, 130 or 143\n"
+    "when stopped by SIGINT or SIGTERM (what was gathered is printed).\n";
 
 // Set by the handler on the main thread, read by the watcher thread: a
 // lock-free atomic is both signal-safe and a proper hand-over between threads.
@@ -54,6 +58,8 @@ static_assert(std::atomic<int>::is_always_lock_free);
 extern "C" void onStopSignal(int signal) {
     int savedErrno = errno;
     stopSignal = signal;
+    // The first stop is enough; a second one ends the program at once.
+    std::signal(signal, SIG_DFL);
     errno = savedErrno;
 }
 
@@ -70,18 +76,78 @@ bool sameIgnoringCase(const char* a, const char* b) {
     return *a == *b;
 }
 
-int lineCount(LogPane& pane) {
-    std::lock_guard<std::recursive_mutex> lock(pane.mutex);
-    return pane.lineOffsets.Size - 1;
+// How many bytes at text[i] a terminal would take as a control: 1 for C0 and
+// DEL (line feed and tab aside), 2 for a C1 control written in UTF-8, else 0.
+size_t controlAt(const char* text, size_t i, size_t length) {
+    auto byte = (unsigned char)text[i];
+    if (byte == '\n' || byte == '\t')
+        return 0;
+    if (byte < 0x20 || byte == 0x7f)
+        return 1;
+    if (byte == 0xc2 && i + 1 < length && (unsigned char)text[i + 1] >= 0x80 && (unsigned char)text[i + 1] <= 0x9f)
+        return 2;
+    return 0;
 }
+
+// Standard output, whose failures are never silent. On a terminal, control
+// characters are shown escaped (\x1b), so a folder name or a README cannot
+// drive the terminal; to a file or a pipe the bytes go as the panes hold them.
+class Output {
+public:
+    Output() : terminal(isatty(fileno(stdout)) != 0) {}
+
+    void put(const char* text, size_t length) {
+        if (!terminal)
+            return raw(text, length);
+        size_t start = 0;
+        for (size_t i = 0; i < length;) {
+            size_t width = controlAt(text, i, length);
+            if (width == 0) {
+                i++;
+                continue;
+            }
+            raw(text + start, i - start);
+            for (size_t end = i + width; i < end; i++) {
+                char escaped[8];
+                snprintf(escaped, sizeof escaped, "\\x%02x", (unsigned char)text[i]);
+                raw(escaped, 4);
+            }
+            start = i;
+        }
+        raw(text + start, length - start);
+    }
+    void put(const std::string& text) { put(text.data(), text.size()); }
+
+    // 0 when everything was written; otherwise the exit status, after one
+    // line on standard error (none for a reader that went away).
+    int finish() {
+        if (fflush(stdout) != 0 && !error)
+            error = errno;
+        if (!error)
+            return 0;
+        if (error == EPIPE)
+            return 141;  // as a program ended by the broken pipe
+        fprintf(stderr, "repodeck-scan: cannot write the output: %s\n", strerror(error));
+        return 1;
+    }
+
+private:
+    void raw(const char* bytes, size_t length) {
+        if (!error && length > 0 && fwrite(bytes, 1, length, stdout) != length)
+            error = errno ? errno : EIO;
+    }
+
+    bool terminal;
+    int error = 0;
+};
 
 void showProgress(bool& shown) {
     char line[96];
     if (scanState.mainScanRunning)
-        snprintf(line, sizeof line, "repodeck-scan: finding repositories: %d found", lineCount(reposPane));
+        snprintf(line, sizeof line, "repodeck-scan: finding repositories");
     else if (scanState.optionScanRunning || scanState.readmeScanRunning)
-        snprintf(line, sizeof line, "repodeck-scan: running git: %u repositories done",
-                 unsigned(scanState.repositoriesDone));
+        snprintf(line, sizeof line, "repodeck-scan: running git: %u of %u repositories done",
+                 unsigned(scanState.repositoriesDone), unsigned(scanState.repositoryCount));
     else
         return;
     fprintf(stderr, "\r%-78s", line);
@@ -101,8 +167,7 @@ void watch(ScanEnd& end, bool progress) {
     std::unique_lock<std::mutex> lock(end.mutex);
     while (!end.done) {
         if (stopSignal && !stopped) {
-            scanState.abortRequested = true;
-            scanState.currentChildProcess.terminate();
+            requestStop();
             stopped = true;
         }
         if (progress)
@@ -179,15 +244,27 @@ int main(int argc, char** argv) {
     if (panes.empty())
         for (const PaneTab& tab : paneTabs)
             panes.push_back(&tab);
+    // Checked before the scan, which would otherwise run for nothing (and the
+    // first pipe it made could take standard output's number).
+    struct stat outputInfo;
+    if (fstat(fileno(stdout), &outputInfo) != 0) {
+        fprintf(stderr, "repodeck-scan: cannot write the output: %s\n", strerror(errno));
+        return 1;
+    }
 
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
 
     ScanEnd end;
-    std::thread watcher(watch, std::ref(end), isatty(fileno(stderr)) != 0);
-    bool started = startMainScan(folder);
+    std::thread watcher;
+    try {
+        watcher = std::thread(watch, std::ref(end), isatty(fileno(stderr)) != 0);
+    } catch (const std::system_error& failure) {
+        fprintf(stderr, "repodeck-scan: cannot start a thread: %s\n", failure.what());
+        return 1;
+    }
     bool gitRan = false;
-    if (started) {
+    if (startMainScan(folder)) {
         if (scanState.mainScanThread.joinable())
             scanState.mainScanThread.join();
         gitRan = scanState.optionScanThread.joinable();  // started only after git --version worked
@@ -200,20 +277,22 @@ int main(int argc, char** argv) {
     end.changed.notify_one();
     watcher.join();
     stopScan();  // nothing is left to wait for; this empties the slots and flags
+    if (stopSignal)
+        reportStopped();
 
+    Output output;
     for (const PaneTab* tab : panes) {
         if (panes.size() > 1)
-            printf("== %s ==\n", tab->label);
-        std::string text = tab->pane->text();
-        fwrite(text.data(), 1, text.size(), stdout);
+            output.put("== " + std::string(tab->label) + " ==\n");
+        std::lock_guard<std::recursive_mutex> lock(tab->pane->mutex);  // printed in place: a pane may be huge
+        output.put(tab->pane->buf.begin(), size_t(tab->pane->buf.size()));
     }
-    fflush(stdout);
+    if (int failed = output.finish())
+        return failed;
 
     if (stopSignal == SIGINT)
         return 130;
     if (stopSignal == SIGTERM)
         return 143;
-    if (!started)
-        return 2;
     return gitRan ? 0 : 1;
 }

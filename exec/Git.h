@@ -1,13 +1,16 @@
-// The six fixed git command lines; a repository reaches git only as the working folder.
+// The fixed git command lines; a repository reaches git only as the working folder.
 #pragma once
 
 namespace git {
+constexpr const char* program = "git";  // found on the search path once per scan
 constexpr const char* version = "git --version";
 constexpr const char* status = "git status";
 constexpr const char* remote = "git remote -v";
 constexpr const char* fetch = "git fetch";
 constexpr const char* pull = "git pull";
 constexpr const char* submoduleUpdate = "git submodule update --init --recursive";
+// The state of a repository after its operations, in NUL-ended fields.
+constexpr const char* summary = "git status --porcelain=v2 --branch --show-stash -z";
 
 // Matched case-sensitively as substrings of the captured output.
 constexpr const char* cleanTreeText = "nothing to commit, working tree clean";

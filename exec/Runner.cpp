@@ -1,6 +1,9 @@
 // What the Linux and the Windows runner share.
 #include "exec/Runner.h"
 
+#include <cstring>
+#include <new>
+
 #include "log/LogPane.h"
 
 int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder) {
@@ -15,4 +18,19 @@ int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder
     logsPane.write(workingFolder ? workingFolder : "(current folder)");
     logsPane.write("\n");
     return result;
+}
+
+bool keepChunk(std::string& captured, const char* chunk, size_t length) {
+    static const char cut[] = "\n[repodeck] The rest of this output was dropped: not enough memory.\n";
+    try {
+        // Room for the closing zero and the cut line too, so neither needs
+        // memory that may not be there.
+        captured.reserve(captured.size() + length + sizeof cut);
+        captured.append(chunk, length);
+        return true;
+    } catch (const std::bad_alloc&) {
+        if (captured.capacity() - captured.size() >= sizeof cut)
+            captured.append(cut);
+        return false;
+    }
 }

@@ -1,20 +1,28 @@
-// Runs one command line as a hidden child process and captures its standard output.
+// Runs one command line as a hidden child process and captures what it writes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
-// The slot of the child that runCommand is waiting on, shared with stopScan.
-// The lock makes "terminate" and "the runner lets go of its child" exclusive,
-// so a stop can never reach a process the runner has already reaped or closed.
+// The slot of the child that one runCommand is waiting on, shared with the
+// stop. The lock makes "end the child" and "the runner lets go of its child"
+// exclusive, so a stop can never reach a process the runner has already
+// reaped or closed.
 class ChildSlot {
 public:
     using Handle = intptr_t;  // a process group id on Linux, a Job object on Windows
 
+    // While stopRequested is set, a child published here is ended at once: a
+    // stop that came just before the child started is never lost.
+    void stopWith(const std::atomic<bool>& stopRequested) { stop = &stopRequested; }
+
     void publish(Handle child) {
         std::lock_guard<std::mutex> lock(mutex);
         handle = child;
+        if (stop && *stop)
+            end();
     }
     void clear() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -28,33 +36,58 @@ public:
     // job on Windows) with the exit code -1, and empties the slot. Does
     // nothing when the slot is empty; an emptied slot also tells a runner
     // still reading that its child was stopped.
-    void terminate();
+    void terminate() {
+        std::lock_guard<std::mutex> lock(mutex);
+        end();
+    }
 
 private:
+    void end();  // per platform; the lock is held
+
     mutable std::mutex mutex;
     Handle handle = 0;
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Blocks until the child has ended (or its output has ended and a final wait
-// of 60 seconds has passed). Runs on a scan thread; one command at a time per
-// process, published in scanState.currentChildProcess.
+// of 60 seconds has passed). Runs on a scan thread; the child is published in
+// slot for as long as it runs.
 //
-// commandLine is split on blanks into arguments; no shell is involved and the
-// program is found through the search path. workingFolder may be null.
+// commandLine is split on blanks into arguments; no shell is involved. The
+// program started is program, a full path, or else the first word found by
+// findProgram. Standard output and standard error share one pipe, so the text
+// comes in the order the child wrote it; standard input is empty. The child
+// runs with LC_ALL=C, so git's messages are the same whatever the language.
+// workingFolder may be null.
+//
 // Returns the exit code, -1 for a child that was terminated, 259 for a child
 // still running after the final wait, -51 when the pipe could not be made and
 // -62 when the child did not start (output then stays empty). After a run,
 // output holds the captured text followed by one zero character.
-int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder);
+int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
+                   const char* program = nullptr);
 
-// For the platform runners: when no exit code can be had, writes the
-// "[PROBLEM]: " report to logsPane and returns the result for it, -1.
+// The full path of the program name in an absolute folder of the search path
+// (name.exe on Windows); empty when there is none. Empty and relative entries
+// are skipped: they would name the working folder of a child, which may be a
+// repository holding a file of that name.
+std::string findProgram(const char* name);
+
+// For the platform runners.
+// When no exit code can be had: writes the "[PROBLEM]: " report to logsPane
+// and returns the result for it, -1.
 int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder);
+// Appends a chunk to what was captured; when memory runs out, the rest of the
+// output is dropped and one line says so. False once that has happened.
+bool keepChunk(std::string& captured, const char* chunk, size_t length);
 
 // Waits for one chunk of output before the child counts as hung (seconds).
 constexpr int chunkTimeoutSeconds = 513;
 constexpr int chunkSize = 4096;
 constexpr int finalWaitMilliseconds = 60000;
+// How long the pipe may stay open after the child has ended: a process it
+// started and left behind must not hold the scan.
+constexpr int pipeGraceMilliseconds = 2000;
 constexpr int32_t stillRunningResult = 259;
 constexpr int32_t pipeFailedResult = -51;
 constexpr int32_t startFailedResult = -62;

@@ -1,6 +1,8 @@
-// Linux runner: posix_spawnp in a new session (no terminal, so git and ssh never
-// wait for a password), standard output on a close-on-exec pipe polled with the
-// chunk time-out, and a stop that kills the child's whole process group.
+// Linux runner: posix_spawn of a program found beforehand (the search path is
+// never searched from inside a repository), in a new session (no terminal, so
+// git and ssh never wait for a password), standard output and error on one
+// close-on-exec pipe polled with the chunk time-out, and a stop that kills the
+// child's whole process group.
 #include "exec/Runner.h"
 
 #include <algorithm>
@@ -8,15 +10,16 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <system_error>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-#include "scan/ScanState.h"
 
 extern char** environ;
 
@@ -44,6 +47,24 @@ std::vector<std::string> splitOnBlanks(const char* commandLine) {
             words.emplace_back(start, p);
     }
     return words;
+}
+
+// Ours, with LC_ALL=C in place of any LC_ALL: git's messages in English, so
+// the texts the scan looks for are found whatever the user's language.
+std::vector<char*> childEnvironment() {
+    static char cLocale[] = "LC_ALL=C";
+    std::vector<char*> variables;
+    for (char** variable = environ; *variable; variable++)
+        if (strncmp(*variable, "LC_ALL=", 7) != 0)
+            variables.push_back(*variable);
+    variables.push_back(cLocale);
+    variables.push_back(nullptr);
+    return variables;
+}
+
+bool childEnded(pid_t pid) {
+    siginfo_t info = {};
+    return waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
 enum class Wait { ended, running, lost };
@@ -82,14 +103,30 @@ int32_t exitCodeOf(int status) {
 
 }  // namespace
 
-void ChildSlot::terminate() {
-    std::lock_guard<std::mutex> lock(mutex);
+void ChildSlot::end() {
     if (handle != 0)
         kill(-pid_t(handle), SIGKILL);
     handle = 0;
 }
 
-int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder) {
+std::string findProgram(const char* name) {
+    const char* path = getenv("PATH");
+    for (const char* entry = path ? path : ""; *entry;) {
+        const char* end = strchr(entry, ':');
+        size_t length = end ? size_t(end - entry) : strlen(entry);
+        if (length > 0 && entry[0] == '/') {
+            std::string candidate = std::string(entry, length) + "/" + name;
+            struct stat info;
+            if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0)
+                return candidate;
+        }
+        entry += length + (end ? 1 : 0);
+    }
+    return {};
+}
+
+int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
+                   const char* program) {
     output.clear();
 
     std::vector<std::string> words = splitOnBlanks(commandLine);
@@ -99,6 +136,9 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    std::string found = program ? program : findProgram(argv[0]);
+    if (found.empty())
+        return startFailedResult;
 
     FileDescriptor readEnd, writeEnd;
     int ends[2];
@@ -111,7 +151,7 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 2);
     if (workingFolder)
         posix_spawn_file_actions_addchdir_np(&actions, workingFolder);
     posix_spawnattr_t attributes;
@@ -128,43 +168,52 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     pid_t pid = 0;
-    int spawnError = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    std::vector<char*> environment = childEnvironment();
+    int spawnError = posix_spawn(&pid, found.c_str(), &actions, &attributes, argv.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     writeEnd.reset();  // only the child holds the write end now
     if (spawnError != 0)
-        return startFailedResult;  // no such program, or the folder cannot be entered
+        return startFailedResult;  // the folder cannot be entered, or the program not run
 
     // The child leads its own session, so its pid is its process group.
-    scanState.currentChildProcess.publish(pid);
+    slot.publish(pid);
 
     std::string captured;
+    bool keeping = true;
     char chunk[chunkSize + 1];
-    bool timedOut = false;
+    bool endGroup = false;
+    std::optional<std::chrono::steady_clock::time_point> childEndedAt;
     for (;;) {
         pollfd ready = {readEnd.fd, POLLIN, 0};
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(chunkTimeoutSeconds);
         int polled;
-        bool stopped = false;
+        bool giveUp = false;
         for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            // In slices of a second: a process that left the child's group
-            // (setsid) may hold the pipe open after a stop has ended the group,
-            // and the stop must not wait for it.
-            polled = poll(&ready, 1, int(std::clamp<long long>(left.count(), 0, 1000)));
+            auto now = std::chrono::steady_clock::now();
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+            // In slices: a process the child started may hold the pipe open
+            // after the child has ended, or after a stop ended the group when
+            // it left the group (setsid); neither may hold the scan.
+            polled = poll(&ready, 1, int(std::clamp<long long>(left.count(), 0, 250)));
             if (polled < 0 && errno == EINTR)
                 continue;
-            if (polled != 0 || left.count() <= 1000)
+            if (polled != 0)
                 break;
-            if (!scanState.currentChildProcess.holdsChild()) {
-                stopped = true;  // only a stop empties the slot while we read
+            now = std::chrono::steady_clock::now();
+            if (now >= deadline || !slot.holdsChild()) {
+                giveUp = true;  // hung, or stopped: only a stop empties the slot while we read
+                break;
+            }
+            if (!childEndedAt && childEnded(pid))
+                childEndedAt = now;
+            if (childEndedAt && now - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds)) {
+                giveUp = true;
                 break;
             }
         }
-        if (stopped)
-            break;
-        if (polled == 0) {
-            timedOut = true;
+        if (giveUp) {
+            endGroup = true;
             break;
         }
         ssize_t count;
@@ -174,16 +223,17 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         if (count <= 0)
             break;
         chunk[count] = 0;
-        captured.append(chunk, strlen(chunk));  // a zero byte cuts its chunk there
+        if (keeping)  // a zero byte cuts its chunk there
+            keeping = keepChunk(captured, chunk, strlen(chunk));
     }
     readEnd.reset();
-    if (timedOut)
-        scanState.currentChildProcess.terminate();
+    if (endGroup)
+        slot.terminate();  // what is left of the group: a hung child, or what it left behind
 
     Wait end = waitForEnd(pid, finalWaitMilliseconds);
     // Let go of the child before reaping it, so a stop cannot reach its pid
     // once the pid may be given to another process.
-    scanState.currentChildProcess.clear();
+    slot.clear();
     int32_t result;
     if (end == Wait::ended) {
         int status = 0;
@@ -191,7 +241,11 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         result = exitCodeOf(status);
     } else if (end == Wait::running) {
         result = stillRunningResult;
-        std::thread(reap, pid, nullptr).detach();  // reaps it whenever it ends: no zombie
+        try {
+            std::thread(reap, pid, nullptr).detach();  // reaps it whenever it ends: no zombie
+        } catch (const std::system_error&) {
+            // No thread to spare: it stays a zombie until repodeck ends.
+        }
     } else {
         // Someone else reaped our child (a SIGCHLD handler set to ignore, say):
         // no exit code exists, so report it rather than claim success.

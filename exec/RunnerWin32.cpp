@@ -1,16 +1,18 @@
-// Windows runner: CreateProcessA with standard output on an anonymous pipe, one
-// reader thread per chunk, and the child in a Job object so a stop or a time-out
-// ends the whole tree (a grandchild holding the pipe cannot keep a read pending).
+// Windows runner: CreateProcessA of a program found beforehand (never through the
+// current folder), standard output and error on one anonymous pipe, one reader
+// thread per chunk, and the child in a Job object so a stop or a time-out ends
+// the whole tree (a grandchild holding the pipe cannot keep a read pending).
 #include "exec/Runner.h"
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
-
-#include "scan/ScanState.h"
 
 namespace {
 
@@ -54,16 +56,25 @@ HANDLE openEmptyInput(SECURITY_ATTRIBUTES& inheritable) {
                        nullptr);
 }
 
-// Our standard error, as an inheritable copy for the child: the handle itself
-// may not be inheritable, and then the child would get a number that means
-// nothing, or something else, in its own table. Null when there is none.
-HANDLE inheritableStandardError() {
-    HANDLE own = GetStdHandle(STD_ERROR_HANDLE);
-    HANDLE copy = nullptr;
-    if (!own || own == INVALID_HANDLE_VALUE ||
-        !DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
-        return nullptr;
-    return copy;
+// Ours, with LC_ALL=C in place of any LC_ALL: git's messages in English, so
+// the texts the scan looks for are found whatever the user's language.
+std::vector<char> childEnvironment() {
+    std::vector<char> block;
+    if (char* strings = GetEnvironmentStringsA()) {
+        for (const char* variable = strings; *variable; variable += strlen(variable) + 1)
+            if (_strnicmp(variable, "LC_ALL=", 7) != 0)
+                block.insert(block.end(), variable, variable + strlen(variable) + 1);
+        FreeEnvironmentStringsA(strings);
+    }
+    const char cLocale[] = "LC_ALL=C";
+    block.insert(block.end(), cLocale, cLocale + sizeof cLocale);
+    block.push_back('\0');
+    return block;
+}
+
+bool absolute(const std::string& folder) {
+    return (folder.size() >= 3 && folder[1] == ':' && (folder[2] == '\\' || folder[2] == '/')) ||
+           folder.rfind("\\\\", 0) == 0;
 }
 
 // The slot holds the child's job, or the child itself where it could not join
@@ -73,8 +84,7 @@ constexpr ChildSlot::Handle processTag = 1;
 
 }  // namespace
 
-void ChildSlot::terminate() {
-    std::lock_guard<std::mutex> lock(mutex);
+void ChildSlot::end() {
     if (handle & processTag)
         TerminateProcess(reinterpret_cast<HANDLE>(handle & ~processTag), UINT(-1));
     else if (handle != 0)
@@ -82,8 +92,35 @@ void ChildSlot::terminate() {
     handle = 0;
 }
 
-int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder) {
+std::string findProgram(const char* name) {
+    char path[32768];
+    DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
+    if (length == 0 || length >= sizeof path)
+        return {};
+    for (const char* entry = path; *entry;) {
+        const char* end = strchr(entry, ';');
+        std::string folder(entry, end ? size_t(end - entry) : strlen(entry));
+        if (absolute(folder)) {
+            std::string candidate = folder + "\\" + name + ".exe";
+            DWORD attributes = GetFileAttributesA(candidate.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return candidate;
+        }
+        entry += folder.size() + (end ? 1 : 0);
+    }
+    return {};
+}
+
+int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
+                   const char* program) {
     output.clear();
+    std::string found = program ? std::string(program) : std::string();
+    if (!program) {
+        std::string first(commandLine, strcspn(commandLine, " \t"));
+        found = findProgram(first.c_str());
+    }
+    if (found.empty())
+        return startFailedResult;
 
     SECURITY_ATTRIBUTES inheritable = {};
     inheritable.nLength = sizeof inheritable;
@@ -96,7 +133,6 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     // Only the write end is the child's; the read end stays with us.
     SetHandleInformation(state->readEnd.h, HANDLE_FLAG_INHERIT, 0);
     Handle emptyInput(openEmptyInput(inheritable));
-    Handle standardError(inheritableStandardError());
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -104,58 +140,72 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     startup.wShowWindow = SW_HIDE;
     startup.hStdInput = emptyInput.h;
     startup.hStdOutput = writeEnd.h;
-    startup.hStdError = standardError.h;
+    startup.hStdError = writeEnd.h;  // one pipe: the text comes in the order it was written
 
     // The job exists before the child runs: it starts suspended, so not even
     // its first grandchild can escape the job.
     Handle job(CreateJobObjectA(nullptr, nullptr));
     std::vector<char> mutableLine(commandLine, commandLine + strlen(commandLine) + 1);
+    std::vector<char> environment = childEnvironment();
     PROCESS_INFORMATION started = {};
-    BOOL created = CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                                  workingFolder, &startup, &started);
+    BOOL created = CreateProcessA(found.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                  environment.data(), workingFolder, &startup, &started);
     writeEnd.reset();  // the child's copy now holds the pipe open, not ours
     emptyInput.reset();
-    standardError.reset();
     if (!created)
         return startFailedResult;
     Handle process(started.hProcess), thread(started.hThread);
     if (job.h && AssignProcessToJobObject(job.h, process.h))
-        scanState.currentChildProcess.publish(reinterpret_cast<ChildSlot::Handle>(job.h));
+        slot.publish(reinterpret_cast<ChildSlot::Handle>(job.h));
     else
-        scanState.currentChildProcess.publish(reinterpret_cast<ChildSlot::Handle>(process.h) | processTag);
+        slot.publish(reinterpret_cast<ChildSlot::Handle>(process.h) | processTag);
     // Lets go of the child before the handles below are closed, on every way
     // out, so a stop never uses a closed handle.
     struct Unpublish {
-        ~Unpublish() { scanState.currentChildProcess.clear(); }
-    } unpublish;
+        ChildSlot& slot;
+        ~Unpublish() { slot.clear(); }
+    } unpublish{slot};
     ResumeThread(thread.h);
 
+    using Clock = std::chrono::steady_clock;
     std::string captured;
+    bool keeping = true;
+    std::optional<Clock::time_point> childEndedAt;
     for (;;) {
         ResetEvent(state->completed.h);
         state->bytesRead = 0;
         state->readOk = false;
-        std::thread reader(readChunk, state);
-        // Wake as soon as the read completes; the child counts as hung once a
-        // chunk has not come in chunkTimeoutSeconds one-second waits. A child
-        // outside any job may leave a grandchild holding the pipe after a
-        // stop, so an emptied slot (only a stop empties it) ends the wait too.
+        std::thread reader;
+        try {
+            reader = std::thread(readChunk, state);
+        } catch (const std::system_error&) {
+            slot.terminate();  // no thread to read with: end the child rather than hang
+            break;
+        }
+        // Wake as soon as the read completes. The child counts as hung once a
+        // chunk has not come in chunkTimeoutSeconds; an emptied slot (only a
+        // stop empties it) or a child ended pipeGraceMilliseconds ago while
+        // something it started still holds the pipe end the wait too.
+        auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds);
         bool done = false;
-        for (int waited = 0; waited < chunkTimeoutSeconds && !done; waited++) {
-            done = WaitForSingleObject(state->completed.h, 1000) == WAIT_OBJECT_0;
-            if (!done && !scanState.currentChildProcess.holdsChild())
+        while (!done && Clock::now() < deadline && slot.holdsChild()) {
+            done = WaitForSingleObject(state->completed.h, 250) == WAIT_OBJECT_0;
+            if (!childEndedAt && WaitForSingleObject(process.h, 0) == WAIT_OBJECT_0)
+                childEndedAt = Clock::now();
+            if (!done && childEndedAt && Clock::now() - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds))
                 break;
         }
         if (!done) {
             reader.detach();  // it finishes by itself once the job is gone
-            scanState.currentChildProcess.terminate();  // nothing left to do after a stop
+            slot.terminate();
             break;
         }
         reader.join();
         if (!state->readOk || state->bytesRead == 0)
             break;  // the broken pipe: every holder of the write end is gone
         state->buffer[state->bytesRead] = 0;
-        captured.append(state->buffer, strlen(state->buffer));  // a zero byte cuts its chunk there
+        if (keeping)  // a zero byte cuts its chunk there
+            keeping = keepChunk(captured, state->buffer, strlen(state->buffer));
     }
     state.reset();
 

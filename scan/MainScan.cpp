@@ -54,12 +54,22 @@ void mainScan() {
     reposPane.addLog("Repository Count: %zu\n", repositories.size());
     reposPane.addLog("%s", separatorLine);
 
+    // Found here, in repodeck's own folder, so a file named git inside a
+    // repository never runs, whatever the search path holds.
+    scanState.gitProgram = findProgram(git::program);
     std::string version;
-    if (runCommand(git::version, version, nullptr) < 0) {
-        logsPane.write((std::string("You need to install git: ") + git::downloadAddress).c_str());
-        logsPane.write("\n");
-        logsPane.write("If git is already installed. You need to add git folder into your environment variable (PATH)");
-        logsPane.write("\n");
+    int32_t result = scanState.gitProgram.empty()
+                         ? startFailedResult
+                         : runCommand(git::version, version, nullptr, scanState.currentChildProcess,
+                                      scanState.gitProgram.c_str());
+    if (result < 0) {
+        // A stop ends git --version too; that is no missing git (stopScan says so).
+        if (!scanState.abortRequested) {
+            logsPane.write((std::string("You need to install git: ") + git::downloadAddress).c_str());
+            logsPane.write("\n");
+            logsPane.write("If git is already installed. You need to add git folder into your environment variable (PATH)");
+            logsPane.write("\n");
+        }
         scanState.mainScanRunning = false;
         return;
     }
@@ -67,7 +77,10 @@ void mainScan() {
     logsPane.write(version);
     logsPane.write("\n");
 
-    startThread(scanState.optionScanThread, "option scan", optionScan, repositories);
+    // Running from here on, so a stop never falls in a moment when no flag is set.
+    scanState.optionScanRunning = true;
+    if (!startThread(scanState.optionScanThread, "option scan", optionScan, repositories))
+        scanState.optionScanRunning = false;
     if (scanState.options.readmeEnabled)
         startThread(scanState.readmeScanThread, "README scan", readmeScan, repositories);
     scanState.mainScanRunning = false;
@@ -87,7 +100,11 @@ bool startMainScan(const char* folder) {
     logsPane.write("Path to Scan: ");
     logsPane.write(scanState.scanPath);
     logsPane.write("\n");
-    return startThread(scanState.mainScanThread, "main scan", mainScan);
+    scanState.mainScanRunning = true;  // see mainScan's start of the option scan
+    if (startThread(scanState.mainScanThread, "main scan", mainScan))
+        return true;
+    scanState.mainScanRunning = false;
+    return false;
 }
 
 void waitForScan() {
@@ -96,11 +113,23 @@ void waitForScan() {
     join(scanState.readmeScanThread);
 }
 
-void stopScan() {
+void requestStop() {
     scanState.abortRequested = true;
     scanState.currentChildProcess.terminate();
+}
+
+void stopScan() {
+    bool running = scanState.busy();
+    requestStop();
     waitForScan();
     scanState.optionScanRunning = false;
     scanState.readmeScanRunning = false;
     scanState.mainScanRunning = false;
+    if (running)
+        reportStopped();
+}
+
+void reportStopped() {
+    logsPane.write("Scan Stopped !!!");
+    logsPane.write("\n");
 }

@@ -19,7 +19,7 @@ struct GitOperation {
     const char* errorLabel;
     Compact compact;
     const char* expectedText;    // for Compact::unlessExpected
-    const char* compactHeader;   // takes the repository path
+    const char* compactHeader;   // takes the repository path; also for a failure
     const char* beginText;
     const char* finishText;
 };
@@ -28,7 +28,7 @@ const GitOperation gitStatus = {&ScanOptions::statusEnabled, git::status, &statu
                                 Compact::unlessExpected, git::cleanTreeText, "git status: %s\n",
                                 "Status Scan Beginning ...", "Status Scan Finished !!!"};
 const GitOperation gitRemote = {&ScanOptions::remoteEnabled, git::remote, &remotesPane, "%s\n", "[ERROR] Remote",
-                                Compact::never, nullptr, nullptr,
+                                Compact::never, nullptr, "git remote: %s\n",
                                 "Remote Scan Beginning ...", "Remote Scan Finished !!!"};
 const GitOperation gitFetch = {&ScanOptions::fetchEnabled, git::fetch, &updatesPane, "git fetch: %s\n", "[ERROR] Fetch",
                                Compact::whenPrinted, nullptr, "git fetch: %s\n",
@@ -78,6 +78,14 @@ bool deservesAttention(const GitOperation& operation, const std::string& output)
     return false;
 }
 
+// The output up to its zero, a line end and the separator line, appended as
+// they are: a huge output is never copied into a formatted text first.
+void appendBlock(LogPane& pane, const std::string& output) {
+    pane.append(output.c_str(), strlen(output.c_str()));
+    pane.append("\n", 1);
+    pane.append(separatorLine, strlen(separatorLine));
+}
+
 void run(const GitOperation& operation, const std::string& repository) {
     if (scanState.abortRequested)
         return;
@@ -85,16 +93,18 @@ void run(const GitOperation& operation, const std::string& repository) {
     pane.addLog(operation.openingFormat, repository.c_str());
 
     std::string output;
-    int32_t result = runCommand(operation.commandLine, output, repository.c_str());
-    if (result < 0)
+    const char* git = scanState.gitProgram.empty() ? nullptr : scanState.gitProgram.c_str();
+    int32_t result = runCommand(operation.commandLine, output, repository.c_str(), scanState.currentChildProcess, git);
+    // Any exit code but 0 is a failure, git's own 1 and 128 included: Logs and
+    // Compacts show it with git's words, whatever the operation's rule.
+    bool failed = result != 0;
+    if (failed)
         writeErrorBlock(operation, repository, result, output);
-    if (deservesAttention(operation, output)) {
+    if (failed || deservesAttention(operation, output)) {
         compactPane.addLog(operation.compactHeader, repository.c_str());
-        compactPane.addLog("%s\n", output.c_str());
-        compactPane.addLog("%s", separatorLine);
+        appendBlock(compactPane, output);
     }
-    pane.addLog("%s\n", output.c_str());
-    pane.addLog("%s", separatorLine);
+    appendBlock(pane, output);
 }
 
 }  // namespace

@@ -30,6 +30,14 @@ bool startMainScan(const char* folder);
 // main scan thread first, since it fills the two others before it ends.
 void waitForScan();
 
-// Ends the running scan: terminates the running git child and waits for every
-// scan thread. abortRequested stays set. User interface thread only.
+// Asks the running scan to stop: sets abortRequested and ends every running
+// git child; a child that starts afterwards is ended at once. Any thread.
+void requestStop();
+
+// Ends the running scan: requestStop, then waits for every scan thread, and
+// says in Logs that the scan was stopped when one was running.
+// abortRequested stays set. User interface thread only.
 void stopScan();
+
+// The Logs line of a scan that was stopped.
+void reportStopped();

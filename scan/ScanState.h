@@ -20,6 +20,8 @@ struct ScanOptions {
 };
 
 struct ScanState {
+    ScanState() { currentChildProcess.stopWith(abortRequested); }
+
     ScanOptions options;
 
     std::atomic<bool> abortRequested{false};
@@ -36,7 +38,11 @@ struct ScanState {
     std::thread optionScanThread;
     std::thread readmeScanThread;
 
+    // A child published here while abortRequested is set is ended at once.
     ChildSlot currentChildProcess;
+    // The git program of this scan, found once by the main scan thread before
+    // it starts the workers; empty when there is none.
+    std::string gitProgram;
 
     // How far the option scan is, for the status line, the title and
     // repodeck-scan's progress line: written by the option scan, read anywhere.

@@ -1,3 +1,7 @@
+// The option scan on a farm of real repositories (tests/farm.sh) with file://
+// remotes: what each git operation shows in its pane, in Compacts and in Logs.
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -11,100 +15,96 @@
 namespace {
 
 const std::string sep = separatorLine;
+using Flag = std::atomic<bool> ScanOptions::*;
 
-class OptionScan : public ::testing::Test {
+class OptionScan : public testing::Test {
 protected:
     void SetUp() override {
-        isolateGit();
+        copyFarm(farm);
         resetScanState();
         scanState.options.fetchEnabled = false;
     }
+    std::string repository(const std::string& name) const { return farm + "/" + name; }
+
     TempFolder temp;
+    // Blanks, quotes, "$(...)" and bytes that are not UTF-8: shown as they are.
+    std::string farm = temp / "a b 'c' \"d\" $(e) \xc3\xa9\xff";
 };
 
-std::string errorBlock(const std::string& label, const std::string& folder, int code, const std::string& output) {
-    return sep + label + "\nFolder: " + folder + "\nError Code: " + std::to_string(code) + "\n" + output + "\n" + sep;
+std::string errorBlock(const std::string& label, const std::string& folder, int code) {
+    return sep + label + "\nFolder: " + folder + "\nError Code: " + std::to_string(code) + "\n";
 }
 
-TEST_F(OptionScan, StatusCopiesOnlyChangedTreesToCompacts) {
-    std::string clean = makeRepository(temp / "clean");
-    std::string changed = makeRepository(temp / "changed");
-    writeFile(changed + "/file.txt", "edited\n");
-    scanState.options.statusEnabled = true;
-    optionScan({clean, changed});
+struct Operation {
+    Flag option;
+    LogPane* pane;
+    const char* opening;  // before the path in its own pane
+    const char* header;   // before the path in Compacts
+    const char* label;
+} const operations[] = {
+    {&ScanOptions::statusEnabled, &statusPane, "", "git status: ", "[ERROR] Status"},
+    {&ScanOptions::remoteEnabled, &remotesPane, "", "git remote: ", "[ERROR] Remote"},
+    {&ScanOptions::fetchEnabled, &updatesPane, "git fetch: ", "git fetch: ", "[ERROR] Fetch"},
+    {&ScanOptions::pullEnabled, &updatesPane, "git pull: ", "git pull: ", "[ERROR] Pull"},
+    {&ScanOptions::submoduleEnabled, &updatesPane, "git submodule: ", "git submodule: ", "[ERROR] SubModule"},
+};
 
-    std::string status = statusPane.text();
-    EXPECT_EQ(status.find(clean + "\nOn branch main\n"), 0u) << status;
-    EXPECT_NE(status.find("nothing to commit, working tree clean\n\n" + sep + changed + "\n"), std::string::npos);
-    EXPECT_NE(status.find("modified:   file.txt"), std::string::npos);
-    EXPECT_EQ(status.substr(status.size() - 25 - sep.size()), "Status Scan Finished !!!\n" + sep);
+// One operation on one repository: git's own words reach its pane and, when
+// it failed or brought something, Compacts; any exit code but 0 also gives an
+// error block in Logs.
+TEST_F(OptionScan, GitsOwnWordsReachThePanes) {
+    struct Case {
+        const char* repository;
+        int operation;  // index in operations
+        int code;
+        const char* shown;  // in its own pane, and in Compacts when it goes there
+        bool compact;
+    } cases[] = {
+        {"clean", 0, 0, "nothing to commit, working tree clean", false},
+        {"dirty", 0, 0, "Changes to be committed", true},
+        {"plain", 0, 128, "fatal: not a git repository", true},
+        {"vanished", 0, -62, "", true},
+        {"clean", 1, 0, " (fetch)\norigin\t", false},
+        {"plain", 1, 128, "fatal: not a git repository", true},
+        {"behind", 2, 0, "main       -> origin/main", true},
+        {"clean", 2, 0, "", false},
+        {"badremote", 2, 128, "does not appear to be a git repository", true},
+        {"behind", 3, 0, "Fast-forward", true},
+        {"clean", 3, 0, "Already up to date.", false},
+        {"noupstream", 3, 1, "There is no tracking information", true},
+        {"withsub", 4, 0, "Submodule path 'lib': checked out", true},
+    };
+    for (const Case& c : cases) {
+        const Operation& operation = operations[c.operation];
+        SCOPED_TRACE(std::string(c.repository) + " " + operation.label);
+        resetScanState();
+        scanState.options.fetchEnabled = false;
+        scanState.options.*operation.option = true;
+        std::string path = repository(c.repository);
+        optionScan({path});
 
-    std::string compacts = compactPane.text();
-    EXPECT_EQ(compacts.find("git status: " + changed + "\nOn branch main\n"), 0u) << compacts;
-    EXPECT_EQ(compacts.find(clean), std::string::npos);
-    EXPECT_EQ(occurrences(compacts, sep), 1);
-    EXPECT_EQ(logsPane.text(), "Status Scan Beginning ...\nStatus Scan Finished !!!\n");
-}
-
-TEST_F(OptionScan, RemotePullAndFetchAgainstAFileRemote) {
-    std::string origin = makeRepository(temp / "origin");
-    sh("git clone -q 'file://" + origin + "' '" + temp / "clone" + "'");
-    std::string clone = temp / "clone";
-    writeFile(origin + "/file.txt", "second\n");
-    sh("cd '" + origin + "' && git commit -qam second");
-
-    scanState.options.remoteEnabled = true;
-    scanState.options.pullEnabled = true;
-    optionScan({clone});
-    std::string remotes = remotesPane.text();
-    EXPECT_EQ(remotes, clone + "\norigin\tfile://" + origin + " (fetch)\norigin\tfile://" + origin + " (push)\n\n" +
-                           sep + "Remote Scan Finished !!!\n" + sep);
-    std::string compacts = compactPane.text();
-    EXPECT_EQ(compacts.find("git pull: " + clone + "\nUpdating "), 0u) << compacts;
-    EXPECT_NE(compacts.find("Fast-forward"), std::string::npos);
-    EXPECT_EQ(occurrences(compacts, "origin"), 0);  // remotes never reach Compacts
-
-    // Up to date now: the pull goes to Updates only.
-    resetScanState();
-    scanState.options.fetchEnabled = false;
-    scanState.options.pullEnabled = true;
-    optionScan({clone});
-    EXPECT_EQ(compactPane.text(), "");
-    EXPECT_EQ(updatesPane.text(), "git pull: " + clone + "\nAlready up to date.\n\n" + sep +
-                                      "Pull Scan Finished !!!\n" + sep);
-
-    // git fetch reports on standard error only, which is not captured: an
-    // empty line in Updates and nothing in Compacts.
-    writeFile(origin + "/file.txt", "third\n");
-    sh("cd '" + origin + "' && git commit -qam third");
-    resetScanState();
-    optionScan({clone});
-    EXPECT_EQ(updatesPane.text(), "git fetch: " + clone + "\n\n" + sep + "Fetch Scan Finished !!!\n" + sep);
-    EXPECT_EQ(compactPane.text(), "");
-}
-
-TEST_F(OptionScan, SubmoduleUpdateOfAFreshCloneGoesToCompacts) {
-    std::string library = makeRepository(temp / "library");
-    std::string app = makeRepository(temp / "app");
-    sh("cd '" + app + "' && git submodule -q add 'file://" + library + "' lib && git commit -qm lib");
-    sh("git clone -q 'file://" + app + "' '" + temp / "copy" + "'");
-    scanState.options.submoduleEnabled = true;
-    optionScan({temp / "copy"});
-    std::string compacts = compactPane.text();
-    EXPECT_EQ(compacts.find("git submodule: " + temp / "copy" + "\n"), 0u) << compacts;
-    EXPECT_NE(compacts.find("Submodule path 'lib': checked out"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(temp / "copy/lib/file.txt"));
+        std::string own = operation.pane->text();
+        EXPECT_EQ(own.find(operation.opening + path + "\n"), 0u) << own;
+        EXPECT_NE(own.find(c.shown), std::string::npos) << own;
+        std::string compacts = compactPane.text();
+        if (c.compact) {
+            EXPECT_EQ(compacts.find(operation.header + path + "\n"), 0u) << compacts;
+            EXPECT_NE(compacts.find(c.shown), std::string::npos) << compacts;
+        } else {
+            EXPECT_EQ(compacts, "");
+        }
+        std::string logs = logsPane.text();
+        EXPECT_EQ(logs.find(errorBlock(operation.label, path, c.code)) != std::string::npos, c.code != 0) << logs;
+        EXPECT_EQ(occurrences(logs, "[ERROR]"), c.code != 0) << logs;
+    }
 }
 
 TEST_F(OptionScan, EveryOptionInTableOrderRepositoryByRepository) {
-    std::string first = makeRepository(temp / "first");
-    std::string second = makeRepository(temp / "second");
-    scanState.options.statusEnabled = scanState.options.remoteEnabled = true;
-    scanState.options.fetchEnabled = scanState.options.pullEnabled = true;
-    scanState.options.submoduleEnabled = true;
+    for (const Operation& operation : operations)
+        scanState.options.*operation.option = true;
+    std::string first = repository("clean"), second = repository("ahead");
     optionScan({first, second});
 
-    // No remote: pull fails inside git (exit 1), which is no error block.
     EXPECT_EQ(logsPane.text(),
               "Status Scan Beginning ...\nRemote Scan Beginning ...\nFetch Scan Beginning ...\n"
               "Pull Scan Beginning ...\nSubmodule Scan Beginning ...\n"
@@ -115,107 +115,91 @@ TEST_F(OptionScan, EveryOptionInTableOrderRepositoryByRepository) {
     size_t c = updates.find("git submodule: " + first), d = updates.find("git fetch: " + second);
     EXPECT_TRUE(a < b && b < c && c < d && d != std::string::npos) << updates;
     EXPECT_TRUE(updates.ends_with(sep + "Submodule Scan Finished !!!\n" + sep + "Pull Scan Finished !!!\n" + sep +
-                  "Fetch Scan Finished !!!\n" + sep));
-}
+                                  "Fetch Scan Finished !!!\n" + sep));
+    EXPECT_TRUE(statusPane.text().ends_with("Status Scan Finished !!!\n" + sep));
 
-TEST_F(OptionScan, MissingFolderGivesAnErrorBlockAndGitsOwnFailureDoesNot) {
-    std::string gone = temp / "gone";
-    std::string plain = temp / "plain folder";  // not a repository: git exits 128
-    std::filesystem::create_directory(plain);
-    scanState.options.statusEnabled = true;
-    scanState.options.fetchEnabled = true;
-    optionScan({gone, plain});
-
-    std::string logs = logsPane.text();
-    EXPECT_NE(logs.find(errorBlock("[ERROR] Status", gone, -62, "")), std::string::npos) << logs;
-    EXPECT_NE(logs.find(errorBlock("[ERROR] Fetch", gone, -62, "")), std::string::npos);
-    EXPECT_EQ(occurrences(logs, "[ERROR]"), 2);
-    EXPECT_EQ(statusPane.text().find(gone + "\n\n" + sep + plain + "\n\n" + sep), 0u) << statusPane.text();
-    // git wrote its complaint to standard error: status printed nothing, so
-    // the text test alone decides and the empty status is copied.
-    EXPECT_EQ(compactPane.text(), "git status: " + plain + "\n\n" + sep);
-}
-
-TEST_F(OptionScan, PathsWithBlanksQuotesAndOtherBytesShowUnchanged) {
-    std::string odd = makeRepository(temp / "a b 'c' \"d\" $(e) \xc3\xa9\xff");
-    scanState.options.remoteEnabled = true;
-    optionScan({odd});
-    EXPECT_EQ(remotesPane.text(), odd + "\n\n" + sep + "Remote Scan Finished !!!\n" + sep);
-}
-
-TEST_F(OptionScan, NothingTickedWritesNothingAndAnEmptyListOnlyTheFrame) {
-    optionScan({makeRepository(temp / "repo")});
+    // Nothing ticked writes nothing; an empty list only the opening and closing lines.
+    resetScanState();
+    scanState.options.fetchEnabled = false;
+    optionScan({first});
     for (const PaneTab& tab : paneTabs)
         EXPECT_EQ(tab.pane->text(), "") << tab.label;
-
-    scanState.options.pullEnabled = scanState.options.statusEnabled = true;
+    scanState.options.pullEnabled = true;
     optionScan({});
-    EXPECT_EQ(logsPane.text(),
-              "Status Scan Beginning ...\nPull Scan Beginning ...\nPull Scan Finished !!!\nStatus Scan Finished !!!\n");
+    EXPECT_EQ(logsPane.text(), "Pull Scan Beginning ...\nPull Scan Finished !!!\n");
     EXPECT_EQ(updatesPane.text(), "Pull Scan Finished !!!\n" + sep);
-    EXPECT_EQ(statusPane.text(), "Status Scan Finished !!!\n" + sep);
 }
 
-// A git whose fetch waits: it marks that it started and then waits for the
-// file "go" in the folder of the test, or sleeps for long.
-const char* waitingGit =
-    "if [ \"$1\" = fetch ]; then\n"
-    "  touch \"$MARKS/started-$(basename \"$PWD\")\"\n"
-    "  echo fetching\n"
-    "  i=0; while [ ! -f \"$MARKS/go\" ] && [ $i -lt 3000 ]; do sleep 0.1; i=$((i+1)); done\n"
-    "  exit 0\n"
-    "fi\n"
-    "echo \"stand-in $*\"\n";
-
-void waitFor(const std::string& path) {
-    while (!std::filesystem::exists(path))
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// git runs with LC_ALL=C, so a user's language does not hide a clean tree.
+TEST_F(OptionScan, TranslatedGitStillMatchesTheTexts) {
+    setenv("LANGUAGE", "de", 1);
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    scanState.options.statusEnabled = scanState.options.pullEnabled = true;
+    optionScan({repository("clean")});
+    unsetenv("LANGUAGE");
+    unsetenv("LC_ALL");
+    EXPECT_EQ(compactPane.text(), "");
+    EXPECT_NE(statusPane.text().find("nothing to commit"), std::string::npos);
 }
 
-// Two plain folders scanned with the waiting git first on PATH.
+// A repository holding a program named git, with the current folder on the
+// search path by an empty and a relative entry: only the real git runs.
+TEST_F(OptionScan, GitInsideARepositoryNeverRuns) {
+    std::string trap = repository("clean") + "/git";
+    writeFile(trap, "#!/bin/sh\ntouch \"$0.ran\"\necho trapped\n");
+    std::filesystem::permissions(trap, std::filesystem::perms::owner_all);
+    std::string saved = getenv("PATH");
+    setenv("PATH", (":.:" + saved).c_str(), 1);
+    scanState.options.statusEnabled = true;
+    optionScan({repository("clean")});
+    setenv("PATH", saved.c_str(), 1);
+    EXPECT_FALSE(std::filesystem::exists(trap + ".ran"));
+    EXPECT_NE(statusPane.text().find("On branch main"), std::string::npos);
+}
+
+// A fetch that waits until the test lets it go, on two plain folders.
 class OptionScanWithWaitingGit : public OptionScan {
 protected:
     void SetUp() override {
         OptionScan::SetUp();
-        setenv("MARKS", temp.path().c_str(), 1);
-        std::filesystem::create_directory(first);
-        std::filesystem::create_directory(second);
+        fake.script("fetch", "touch " + fake.file("started") + "\nprint fetching\\n\nawait " + fake.file("go") + "\n");
+        fake.script("remote", "print stand-in remote\\n\n");
+        std::filesystem::create_directories(first);
+        std::filesystem::create_directories(second);
     }
-    StandinGit git{waitingGit};
+    FakeGit fake;
     std::string first = temp / "first", second = temp / "second";
 };
 
 TEST_F(OptionScanWithWaitingGit, StopDuringASlowFetchEndsItWithMinusOneAndStillCloses) {
     scanState.options.fetchEnabled = scanState.options.pullEnabled = true;
     std::thread scan(optionScan, RepositoryList{first, second});
-    waitFor(temp / "started-first");
+    ASSERT_TRUE(waitForFile(fake.file("started")));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let "fetching" reach the pipe
-    scanState.abortRequested = true;
-    scanState.currentChildProcess.terminate();
+    requestStop();
     scan.join();
 
     std::string logs = logsPane.text();
-    EXPECT_NE(logs.find(errorBlock("[ERROR] Fetch", first, -1, "fetching\n")), std::string::npos) << logs;
+    EXPECT_NE(logs.find(errorBlock("[ERROR] Fetch", first, -1) + "fetching\n\n" + sep), std::string::npos) << logs;
     EXPECT_NE(logs.find("Pull Scan Finished !!!\nFetch Scan Finished !!!\n"), std::string::npos);
     EXPECT_EQ(updatesPane.text(), "git fetch: " + first + "\nfetching\n\n" + sep + "Pull Scan Finished !!!\n" + sep +
                                       "Fetch Scan Finished !!!\n" + sep);
-    EXPECT_FALSE(std::filesystem::exists(temp / "started-second"));
+    EXPECT_EQ(occurrences(compactPane.text(), "git fetch: "), 1);
     EXPECT_FALSE(scanState.optionScanRunning);
 }
 
 TEST_F(OptionScanWithWaitingGit, TickingAndUntickingDuringTheScanCountsFromTheNextTest) {
     scanState.options.fetchEnabled = true;
     std::thread scan(optionScan, RepositoryList{first, second});
-    waitFor(temp / "started-first");
+    ASSERT_TRUE(waitForFile(fake.file("started")));
     scanState.options.fetchEnabled = false;
     scanState.options.remoteEnabled = true;
-    writeFile(temp / "go", "");
+    writeFile(fake.file("go"), "");
     scan.join();
 
     EXPECT_EQ(logsPane.text(), "Fetch Scan Beginning ...\nRemote Scan Finished !!!\n");
     EXPECT_EQ(updatesPane.text(), "git fetch: " + first + "\nfetching\n\n" + sep);
-    EXPECT_EQ(remotesPane.text(), second + "\nstand-in remote -v\n\n" + sep + "Remote Scan Finished !!!\n" + sep);
-    EXPECT_FALSE(std::filesystem::exists(temp / "started-second"));
+    EXPECT_EQ(remotesPane.text(), second + "\nstand-in remote\n\n" + sep + "Remote Scan Finished !!!\n" + sep);
 }
 
 }  // namespace

@@ -1,188 +1,230 @@
+// The command runner on real processes, on Linux and under wine alike: the
+// stand-in git (tests/fakegit) answers "git status" with the script found in
+// the working folder.
 #include "exec/Runner.h"
 
-#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <signal.h>
-#include <sys/wait.h>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "exec/Git.h"
 #include "log/LogPane.h"
-#include "scan/ScanState.h"
-#include "tests/TestRepos.h"
+#include "tests/TempFolder.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <cerrno>
+#include <sys/wait.h>
+#endif
 
 namespace {
 
-std::string captured(const std::string& output) {
-    return output.empty() ? output : output.substr(0, output.size() - 1);
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::string searchPath() {
+    const char* path = getenv("PATH");
+    return path ? path : "";
 }
 
-bool noChildLeft() {
-    return waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
+void setSearchPath(const std::string& path) {
+#ifdef _WIN32
+    SetEnvironmentVariableA("PATH", path.c_str());
+#else
+    setenv("PATH", path.c_str(), 1);
+#endif
 }
 
-// True once the process is gone or only a zombie waiting for its parent.
-bool processEnded(int pid) {
-    for (int tries = 0; tries < 100; tries++) {
+// Gone, or a zombie nobody waits for; false after 20 seconds.
+bool processEnds(long pid) {
+#ifdef _WIN32
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    bool ended = !process || WaitForSingleObject(process, 20000) == WAIT_OBJECT_0;
+    if (process)
+        CloseHandle(process);
+    return ended;
+#else
+    for (int tries = 0; tries < 400; tries++) {
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
         std::string pidField, name, state;
         if (!(stat >> pidField >> name >> state) || state == "Z")
             return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(50ms);
     }
     return false;
+#endif
 }
 
-TEST(Runner, CapturesStandardOutputWithOneTrailingZero) {
+bool noChildLeft() {
+#ifdef _WIN32
+    return true;  // the job ends with its last handle
+#else
+    return waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
+#endif
+}
+
+class Runner : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+#ifndef _WIN32
+        setSearchPath(std::string(FAKEGIT_FOLDER) + ":" + searchPath());  // tests/wine/run does this under wine
+#endif
+    }
+    void SetUp() override {
+        std::filesystem::create_directory(folder);
+        slot.stopWith(stop);
+    }
+
+    // Runs "git status" in the odd folder, whose stand-in follows script.
+    int32_t run(const std::string& script) {
+        writeFile(folder + pathSeparator + ".fakegit-status", script);
+        return runCommand(git::status, output, folder.c_str(), slot);
+    }
+    std::string captured() const { return output.empty() ? output : output.substr(0, output.size() - 1); }
+    long grandchild() const {
+        long pid = 0;
+        std::ifstream(folder + pathSeparator + "grandchild.pid") >> pid;
+        return pid;
+    }
+
+    TempFolder temp;
+    std::string folder = temp / "it's a $(folder) %PATH% & ^x; (y)";
+    std::atomic<bool> stop{false};
+    ChildSlot slot;
     std::string output = "stale";
-    EXPECT_EQ(runCommand("git --version", output, nullptr), 0);
-    EXPECT_EQ(output.rfind("git version ", 0), 0u);
-    EXPECT_EQ(output.back(), '\0');
-    EXPECT_EQ(output.find('\0'), output.size() - 1);
-
-    EXPECT_EQ(runCommand("true", output, nullptr), 0);
-    EXPECT_EQ(output, std::string(1, '\0'));
-    EXPECT_EQ(runCommand("false", output, nullptr), 1);
-    EXPECT_EQ(output.size(), 1u);
-    TempFolder temp;
-    writeFile(temp / "exit128.sh", "exit 128\n");
-    EXPECT_EQ(runCommand("sh exit128.sh", output, temp.path().c_str()), 128);
-
-    // Standard error is not captured; standard input is empty, not ours.
-    EXPECT_EQ(runCommand("ls /no-such-folder-for-repodeck", output, nullptr), 2);
-    EXPECT_EQ(output.size(), 1u);
-    EXPECT_EQ(runCommand("cat", output, nullptr), 0);
-    EXPECT_EQ(output.size(), 1u);
-    EXPECT_TRUE(noChildLeft());
-}
-
-TEST(Runner, ReportsAStartThatFailedAndLogsNothing) {
-    std::string logBefore = logsPane.text();
-    std::string output = "stale";
-    EXPECT_EQ(runCommand("repodeck-no-such-program --flag", output, nullptr), startFailedResult);
-    EXPECT_TRUE(output.empty());
-    EXPECT_EQ(runCommand("pwd", output, "/no/such/folder/for/repodeck"), startFailedResult);
-    EXPECT_TRUE(output.empty());
-    EXPECT_EQ(runCommand("   ", output, nullptr), startFailedResult);
-    EXPECT_EQ(logsPane.text(), logBefore);
-    EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
-}
-
-TEST(Runner, RunsInTheWorkingFolderWithoutAShell) {
-    TempFolder temp;
-    std::string hostile = temp / "it's a $(folder) `name`; rm -rf x";
-    std::filesystem::create_directory(hostile);
-    std::string output;
-    EXPECT_EQ(runCommand("pwd", output, hostile.c_str()), 0);
-    EXPECT_EQ(captured(output), hostile + "\n");
-
-    EXPECT_EQ(runCommand("pwd", output, nullptr), 0);
-    EXPECT_EQ(captured(output), std::filesystem::current_path().string() + "\n");
-
-    // Blanks separate arguments; nothing is expanded.
-    EXPECT_EQ(runCommand("echo  $HOME   *  'a'", output, nullptr), 0);
-    EXPECT_EQ(captured(output), "$HOME * 'a'\n");
-}
-
-TEST(Runner, CapturesLongOutputInOrderAndAZeroByteCutsOnlyItsChunk) {
-    std::string output;
-    EXPECT_EQ(runCommand("seq 1 20000", output, nullptr), 0);
-    std::string expected;
-    for (int i = 1; i <= 20000; i++)
-        expected += std::to_string(i) + "\n";
-    EXPECT_EQ(captured(output), expected);
-
-    // Ten megabytes: "seq" again, far enough to need thousands of chunks.
-    EXPECT_EQ(runCommand("seq 1000000 2000000", output, nullptr), 0);
-    expected.clear();
-    for (int i = 1000000; i <= 2000000; i++)
-        expected += std::to_string(i) + "\n";
-    ASSERT_GT(expected.size(), 8000000u);
-    EXPECT_EQ(captured(output), expected);
-
-    TempFolder temp;
-    writeFile(temp / "zero.sh", "printf 'a\\0b'; sleep 0.5; printf c\n");
-    EXPECT_EQ(runCommand("sh zero.sh", output, temp.path().c_str()), 0);
-    EXPECT_EQ(captured(output), "ac");
-}
-
-struct Stopped {
-    int32_t result = 0;
-    std::string output;
-    int holder = 0;  // the process that holds the pipe besides the child
 };
 
-// Runs script, which starts a process holding the pipe and writes its pid to
-// the file "holder", and stops it from another thread once it runs.
-Stopped stopWhileRunning(const std::string& script) {
-    TempFolder temp;
-    writeFile(temp / "script.sh", script);
-    Stopped stopped;
-    std::thread run([&] { stopped.result = runCommand("sh script.sh", stopped.output, temp.path().c_str()); });
-    while (!scanState.currentChildProcess.holdsChild() || !std::filesystem::exists(temp / "holder"))
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    scanState.currentChildProcess.terminate();
-    run.join();
-    std::ifstream(temp / "holder") >> stopped.holder;
-    return stopped;
-}
-
-TEST(Runner, StopEndsTheChildAndEverythingItStarted) {
-    // The grandchild holds the output pipe open as well.
-    Stopped stopped = stopWhileRunning("sleep 300 & echo $! > holder; echo started; sleep 300\n");
-    EXPECT_EQ(stopped.result, -1);
-    EXPECT_EQ(captured(stopped.output), "started\n");
-    EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
-    ASSERT_GT(stopped.holder, 0);
-    EXPECT_TRUE(processEnded(stopped.holder));
-    EXPECT_TRUE(noChildLeft());
-
-    // A stop with no child running does nothing.
-    scanState.currentChildProcess.terminate();
-    EXPECT_EQ(runCommand("true", stopped.output, nullptr), 0);
-}
-
-TEST(Runner, StopReturnsAlsoWhenAProcessOutsideTheGroupHoldsThePipe) {
-    // setsid takes the holder out of the child's group, so the stop cannot end
-    // it and the pipe never reports its end while it lives.
-    Stopped stopped = stopWhileRunning("setsid sleep 3600 & echo $! > holder; echo started; sleep 300\n");
-    if (stopped.holder > 0)
-        kill(stopped.holder, SIGKILL);
-    EXPECT_EQ(stopped.result, -1);
-    EXPECT_EQ(captured(stopped.output), "started\n");
+TEST_F(Runner, CapturesBothStreamsInTheOrderWritten) {
+    std::string counted;
+    for (int i = 1; i <= 20000; i++)
+        counted += std::to_string(i) + "\n";
+    struct Case {
+        const char* script;
+        int32_t result;
+        std::string text;
+    } cases[] = {
+        {"", 0, ""},
+        {"print out\\n\nerror err\\n\nprint out2\\n\n", 0, "out\nerr\nout2\n"},
+        {"error fatal: not a git repository\\n\nexit 128\n", 128, "fatal: not a git repository\n"},
+        {"input\nexit 1\n", 1, "input: 0 bytes\n"},  // standard input is empty, not ours
+        {"env LC_ALL\n", 0, "C\n"},
+        {"print a\\0b\nsleep 300\nprint c\n", 0, "ac"},  // a zero byte cuts only its chunk
+        {"count 20000\n", 0, counted},
+    };
+    putenv(const_cast<char*>("LC_ALL=de_DE.UTF-8"));
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.script), c.result) << c.script;
+        EXPECT_EQ(captured(), c.text) << c.script;
+        EXPECT_EQ(output.find('\0'), output.size() - 1) << "one trailing zero";
+    }
+    EXPECT_FALSE(slot.holdsChild());
     EXPECT_TRUE(noChildLeft());
 }
 
-TEST(Runner, QuickCommandsReturnQuicklyAndGitRunsInARepository) {
-    // A generous bound: it only catches a runner that waits whole seconds.
-    std::string output;
-    auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 50; i++)
-        ASSERT_EQ(runCommand("git --version", output, nullptr), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-
-    TempFolder temp;
-    std::string repository = makeRepository(temp / "repo");
-    EXPECT_EQ(runCommand("git status", output, repository.c_str()), 0);
-    EXPECT_NE(output.find("nothing to commit, working tree clean"), std::string::npos);
+TEST_F(Runner, StartThatFailedGivesMinus62AndLogsNothing) {
+    std::string logs = logsPane.text();
+    for (const char* line : {"repodeck-no-such-program --flag", "   "}) {
+        EXPECT_EQ(runCommand(line, output, nullptr, slot), startFailedResult) << line;
+        EXPECT_TRUE(output.empty());
+    }
+    EXPECT_EQ(runCommand(git::status, output, (temp / "missing").c_str(), slot), startFailedResult);
+    EXPECT_TRUE(output.empty());
+    EXPECT_EQ(logsPane.text(), logs);
+    EXPECT_FALSE(slot.holdsChild());
 }
 
-// Stops that come just before, during or just after the end of a command must
-// never reach another process, leave a child behind or hang the runner.
-TEST(Runner, StopRacingTheEndOfACommand) {
-    std::string output;
-    for (int i = 0; i < 200; i++) {
-        std::thread run([&] { runCommand("true", output, nullptr); });
+TEST_F(Runner, ProgramIsSearchedOnlyInAbsoluteFoldersOfThePath) {
+    std::string standin = findProgram("git");
+    ASSERT_FALSE(standin.empty());
+    // A "git" in the current folder, reachable through an empty or a relative entry.
+    for (const char* trap : {"git", "git.exe"}) {
+        writeFile(folder + pathSeparator + trap, "");
+        std::filesystem::permissions(folder + pathSeparator + trap, std::filesystem::perms::owner_all);
+    }
+    std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    std::string path = searchPath();
+    char list = path.find(';') != std::string::npos ? ';' : ':';
+    setSearchPath(std::string(1, list) + "." + list + "bin" + list + std::filesystem::path(standin).parent_path().string());
+    EXPECT_EQ(findProgram("git"), standin);
+    setSearchPath(std::string(1, list) + ".");
+    EXPECT_EQ(findProgram("git"), "");
+    EXPECT_EQ(runCommand(git::status, output, folder.c_str(), slot), startFailedResult);
+    setSearchPath(path);
+    std::filesystem::current_path(saved);
+}
+
+TEST_F(Runner, StopEndsTheChildAndEverythingItStarted) {
+    int32_t result = 0;
+    std::thread running([&] { result = run("print started\\n\nhold 300000\nsleep 300000\n"); });
+    while (!slot.holdsChild() || grandchild() == 0)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(100ms);
+    slot.terminate();
+    running.join();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(captured(), "started\n");
+    EXPECT_FALSE(slot.holdsChild());
+    EXPECT_TRUE(processEnds(grandchild()));
+    EXPECT_TRUE(noChildLeft());
+}
+
+// A stop that comes before the child is published (between a scan's test of
+// abortRequested and the start) must still end it at once.
+TEST_F(Runner, ChildStartedAfterAStopEndsAtOnce) {
+    stop = true;
+    auto start = Clock::now();
+    EXPECT_EQ(run("sleep 300000\n"), -1);
+    EXPECT_LT(Clock::now() - start, 60s) << "a bound for a hang, not a measure";
+}
+
+// The child ended, but something it started still holds the pipe: the runner
+// keeps what was captured and ends the rest of the group after a grace time.
+TEST_F(Runner, EndedChildIsNotHeldByWhatItLeftBehind) {
+    auto start = Clock::now();
+    EXPECT_EQ(run("print done\\n\nhold 300000\n"), 0);
+    EXPECT_EQ(captured(), "done\n");
+    EXPECT_TRUE(processEnds(grandchild()));
+#ifndef _WIN32
+    // Also when it left the child's group: it lives on, but the scan goes on.
+    EXPECT_EQ(run("print done\\n\ndetach 300000\n"), 0);
+    EXPECT_EQ(captured(), "done\n");
+    kill(pid_t(grandchild()), SIGKILL);
+    // And a stop while it holds the pipe returns too.
+    int32_t result = 0;
+    std::thread running([&] { result = run("print started\\n\ndetach 300000\nsleep 300000\n"); });
+    while (!slot.holdsChild() || grandchild() == 0)
+        std::this_thread::sleep_for(10ms);
+    slot.terminate();
+    running.join();
+    EXPECT_EQ(result, -1);
+    kill(pid_t(grandchild()), SIGKILL);
+#endif
+    EXPECT_LT(Clock::now() - start, 60s) << "a bound for a hang, not a measure";
+}
+
+// Stops just before, during or just after the end of a command must never
+// reach another process, leave a child behind or hang the runner.
+TEST_F(Runner, StopRacingTheEndOfACommand) {
+#ifdef _WIN32
+    const int races = 20;  // a process start costs wine a tenth of a second
+#else
+    const int races = 200;
+#endif
+    for (int i = 0; i < races; i++) {
+        std::thread running([&] { runCommand(git::version, output, nullptr, slot); });
         for (int spin = 0; spin < i * 10; spin++)
             std::this_thread::yield();
-        scanState.currentChildProcess.terminate();
-        run.join();
+        slot.terminate();
+        running.join();
     }
-    EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
+    EXPECT_FALSE(slot.holdsChild());
     EXPECT_TRUE(noChildLeft());
 }
 

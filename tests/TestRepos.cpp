@@ -1,8 +1,10 @@
 #include "tests/TestRepos.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -41,9 +43,20 @@ std::string makeRepository(const std::string& path) {
 }
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "log/LogPane.h"
 #include "scan/ScanState.h"
+
+void copyFarm(const std::string& folder) {
+    static TempFolder farm;
+    static bool made = false;
+    isolateGit();
+    if (!made)
+        sh("sh " + quoted(FARM_SCRIPT) + " " + quoted(farm.path()));
+    made = true;
+    sh("cp -a " + quoted(farm.path()) + " " + quoted(folder));
+}
 
 StandinGit::StandinGit(const std::string& scriptBody) {
     std::string script = bin / "git";
@@ -58,6 +71,18 @@ StandinGit::~StandinGit() {
     setenv("PATH", savedPath.c_str(), 1);
 }
 
+FakeGit::FakeGit() {
+    const char* path = getenv("PATH");
+    savedPath = path ? path : "";
+    setenv("PATH", (std::string(FAKEGIT_FOLDER) + ":" + savedPath).c_str(), 1);
+    setenv("FAKEGIT_SCRIPTS", scripts.path().c_str(), 1);
+}
+
+FakeGit::~FakeGit() {
+    setenv("PATH", savedPath.c_str(), 1);
+    unsetenv("FAKEGIT_SCRIPTS");
+}
+
 void resetScanState() {
     for (const PaneTab& tab : paneTabs) {
         std::lock_guard<std::recursive_mutex> lock(tab.pane->mutex);
@@ -69,6 +94,7 @@ void resetScanState() {
     options.remoteEnabled = options.readmeEnabled = false;
     scanState.abortRequested = false;
     scanState.scanPath[0] = '\0';
+    scanState.gitProgram.clear();
 }
 
 int occurrences(const std::string& text, const std::string& needle) {
@@ -76,4 +102,10 @@ int occurrences(const std::string& text, const std::string& needle) {
     for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
         count++;
     return count;
+}
+
+bool waitForFile(const std::string& path) {
+    for (int i = 0; i < 3000 && access(path.c_str(), F_OK) != 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return access(path.c_str(), F_OK) == 0;
 }

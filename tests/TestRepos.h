@@ -19,6 +19,10 @@ std::string quoted(const std::string& text);
 // Makes a repository at path with one commit; returns path.
 std::string makeRepository(const std::string& path);
 
+// A copy of tests/farm.sh's repositories (every state a scan reports) at
+// folder; the farm itself is made once per test program.
+void copyFarm(const std::string& folder);
+
 // A stand-in "git" put first on PATH for as long as the object lives: a shell
 // script whose body decides what each git command line does.
 class StandinGit {
@@ -35,9 +39,30 @@ private:
     std::string savedPath;
 };
 
+// tests/fakegit first on PATH for as long as the object lives, reading its
+// scripts from a folder of its own: script("fetch", "sleep 100\n").
+class FakeGit {
+public:
+    FakeGit();
+    ~FakeGit();
+    FakeGit(const FakeGit&) = delete;
+    FakeGit& operator=(const FakeGit&) = delete;
+
+    void script(const std::string& key, const std::string& text) const { writeFile(scripts / key, text); }
+    std::string file(const std::string& name) const { return scripts / name; }
+
+private:
+    TempFolder scripts;
+    std::string savedPath;
+};
+
 // Empties the seven panes and puts the options and flags back to their
 // start-up values, since they live as long as the test program.
 void resetScanState();
 
 // How often needle occurs in text, without overlaps.
 int occurrences(const std::string& text, const std::string& needle);
+
+// Waits for path to exist; false after 30 seconds, so a broken test fails
+// instead of hanging.
+bool waitForFile(const std::string& path);

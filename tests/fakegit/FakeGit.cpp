@@ -1,19 +1,21 @@
-// A stand-in for git in tests where the real one cannot run (from wine, a Linux
-// git's output cannot be captured) or cannot be made to misbehave on demand.
+// A stand-in for git where the real one cannot run (from wine, a Linux git's
+// output cannot be captured) or cannot be made to misbehave on demand.
 //
-// It accepts the six command lines repodeck runs. What it does is read from a
-// script: the file ".fakegit-KEY" in the working folder, else the file KEY in
-// the folder named by FAKEGIT_SCRIPTS, where KEY is version, status, remote,
-// fetch, pull or submodule. Without a script, "--version" prints a version line
-// and the others print nothing; all exit 0. One directive per script line:
+// It accepts repodeck's git command lines. What it does is read from a script:
+// the file ".fakegit-KEY" in the working folder, else the file KEY in the folder
+// named by FAKEGIT_SCRIPTS, where KEY is version, status, remote, fetch, pull,
+// submodule or summary. Without a script, "--version" prints a version line and
+// the others print nothing; all exit 0. One directive per script line:
 //   print TEXT   TEXT to standard output (\n, \t, \0 and \\ are understood)
 //   error TEXT   TEXT to standard error
 //   count N      the lines 1 to N, like seq
-//   folder       the working folder and a line break
+//   env NAME     the variable's value and a line break ("(unset)" without one)
 //   input        reads standard input to its end, then prints "input: N bytes\n"
 //   sleep MS     waits MS milliseconds
-//   hold MS      starts a grandchild that keeps standard output open for MS
-//                milliseconds and writes its process id to "grandchild.pid"
+//   touch FILE   creates FILE;  await FILE  waits (at most 300 s) until it exists
+//   hold MS      starts a grandchild that keeps the output open for MS ms and
+//                writes its process id to "grandchild.pid"; "detach MS" does the
+//                same from a session of its own (Linux only, else like hold)
 //   exit CODE    ends at once with CODE
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +23,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <utility>
 
 #include "exec/Git.h"
 
@@ -38,12 +39,12 @@ namespace {
 std::string unescape(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
+        char c = text[i];
+        if (c == '\\' && i + 1 < text.size()) {
+            c = text[++i];
+            c = c == 'n' ? '\n' : c == 't' ? '\t' : c == '0' ? '\0' : c;
         }
-        char c = text[++i];
-        out += c == 'n' ? '\n' : c == 't' ? '\t' : c == '0' ? '\0' : c;
+        out += c;
     }
     return out;
 }
@@ -61,21 +62,11 @@ void pause(long milliseconds) {
 #endif
 }
 
-std::string currentFolder() {
-    char buffer[4096] = {};
-#ifdef _WIN32
-    GetCurrentDirectoryA(sizeof buffer, buffer);
-#else
-    if (!getcwd(buffer, sizeof buffer))
-        buffer[0] = 0;
-#endif
-    return buffer;
-}
-
-// The grandchild inherits standard output and only waits.
-void startHolder(long milliseconds) {
+// The grandchild inherits the output and only waits.
+void startHolder(long milliseconds, bool ownSession) {
     long id = 0;
 #ifdef _WIN32
+    (void)ownSession;  // a job holds every process its child starts
     std::string line = "git --hold " + std::to_string(milliseconds);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -90,6 +81,8 @@ void startHolder(long milliseconds) {
 #else
     pid_t pid = fork();
     if (pid == 0) {
+        if (ownSession)
+            setsid();
         pause(milliseconds);
         _exit(0);
     }
@@ -103,9 +96,9 @@ std::string keyOf(int argc, char** argv) {
     std::string line = "git";
     for (int i = 1; i < argc; i++)
         line += std::string(" ") + argv[i];
-    const std::pair<const char*, const char*> known[] = {
-        {git::version, "version"}, {git::status, "status"},       {git::remote, "remote"},
-        {git::fetch, "fetch"},     {git::pull, "pull"},           {git::submoduleUpdate, "submodule"},
+    const char* const known[][2] = {
+        {git::version, "version"}, {git::status, "status"}, {git::remote, "remote"},     {git::fetch, "fetch"},
+        {git::pull, "pull"},       {git::submoduleUpdate, "submodule"}, {git::summary, "summary"},
     };
     for (const auto& [commandLine, key] : known)
         if (line == commandLine)
@@ -115,18 +108,13 @@ std::string keyOf(int argc, char** argv) {
 
 bool readScript(const std::string& key, std::string& script) {
     std::ifstream local(".fakegit-" + key, std::ios::binary);
-    if (!local) {
-        const char* folder = getenv("FAKEGIT_SCRIPTS");
-        if (!folder)
-            return false;
+    const char* folder = getenv("FAKEGIT_SCRIPTS");
+    if (!local && folder)
         local.open(std::string(folder) + "/" + key, std::ios::binary);
-        if (!local)
-            return false;
-    }
     std::ostringstream text;
     text << local.rdbuf();
     script = text.str();
-    return true;
+    return bool(local);
 }
 
 }  // namespace
@@ -142,12 +130,11 @@ int main(int argc, char** argv) {
         pause(atol(argv[2]));
         return 0;
     }
-    std::string key = keyOf(argc, argv);
+    std::string key = keyOf(argc, argv), script;
     if (key.empty()) {
         fprintf(stderr, "fakegit: not one of repodeck's command lines\n");
         return 129;
     }
-    std::string script;
     if (!readScript(key, script)) {
         if (key == "version")
             put(stdout, "git version 2.39.5 (repodeck stand-in)\n");
@@ -155,24 +142,25 @@ int main(int argc, char** argv) {
     }
 
     std::istringstream lines(script);
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         size_t blank = line.find(' ');
         std::string directive = line.substr(0, blank);
         std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
-        if (directive == "print") {
-            put(stdout, unescape(argument));
-        } else if (directive == "error") {
-            put(stderr, unescape(argument));
+        long number = atol(argument.c_str());
+        if (directive == "print" || directive == "error") {
+            put(directive == "print" ? stdout : stderr, unescape(argument));
         } else if (directive == "count") {
             std::string text;
-            for (long i = 1, n = atol(argument.c_str()); i <= n; i++)
+            for (long i = 1; i <= number; i++) {
                 text += std::to_string(i) + "\n";
-            put(stdout, text);
-        } else if (directive == "folder") {
-            put(stdout, currentFolder() + "\n");
+                if (text.size() >= 65536 || i == number)  // in pieces: the output may be huge
+                    put(stdout, text), text.clear();
+            }
+        } else if (directive == "env") {
+            const char* value = getenv(argument.c_str());
+            put(stdout, std::string(value ? value : "(unset)") + "\n");
         } else if (directive == "input") {
             size_t total = 0;
             char buffer[4096];
@@ -180,11 +168,16 @@ int main(int argc, char** argv) {
                 total += n;
             put(stdout, "input: " + std::to_string(total) + " bytes\n");
         } else if (directive == "sleep") {
-            pause(atol(argument.c_str()));
-        } else if (directive == "hold") {
-            startHolder(atol(argument.c_str()));
+            pause(number);
+        } else if (directive == "touch") {
+            std::ofstream{argument};
+        } else if (directive == "await") {
+            for (int i = 0; i < 3000 && !std::ifstream(argument); i++)
+                pause(100);
+        } else if (directive == "hold" || directive == "detach") {
+            startHolder(number, directive == "detach");
         } else if (directive == "exit") {
-            return atoi(argument.c_str());
+            return int(number);
         } else if (!directive.empty()) {
             fprintf(stderr, "fakegit: unknown directive %s\n", directive.c_str());
             return 98;
