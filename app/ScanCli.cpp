@@ -1,5 +1,6 @@
 // repodeck-scan: the scan of the window, run from a terminal. The folder comes
 // from the command line; the panes are printed when every scan thread is done.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -24,7 +25,10 @@
 #include <unistd.h>
 #endif
 
+#include <nlohmann/json.hpp>
+
 #include "log/LogPane.h"
+#include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 
@@ -32,7 +36,7 @@ namespace {
 
 const char usage[] =
     "usage: repodeck-scan [--status] [--remote] [--fetch|--no-fetch] [--pull] [--submodule]\n"
-    "                     [--readme] [--pane NAME]... FOLDER\n"
+    "                     [--readme] [--pane NAME]... [--json] FOLDER\n"
     "\n"
     "Finds every git repository below FOLDER, runs the chosen git commands on each and\n"
     "prints the panes of the repodeck window. Only --fetch is on unless told otherwise.\n"
@@ -42,7 +46,9 @@ const char usage[] =
     "  --pull        git pull              --submodule  git submodule update --init --recursive\n"
     "  --readme      the start of each README.MD or README.txt\n"
     "  --pane NAME   print only this pane (repeatable): Logs, Repositories, Updates,\n"
-    "                Status, Compacts, Remotes, \"Read Me\"; letters' case is ignored\n"
+    "                Status, Compacts, Remotes, \"Read Me\", or Summary (one line per\n"
+    "                repository); letters' case is ignored\n"
+    "  --json        one JSON object per repository per line, and nothing else\n"
     "  --help, --version\n"
     "\n"
     "On a terminal, control characters in the panes are shown escaped (\\x1b).\n"
@@ -117,6 +123,10 @@ public:
         raw(text + start, length - start);
     }
     void put(const std::string& text) { put(text.data(), text.size()); }
+    void flush() {
+        if (!error && fflush(stdout) != 0)
+            error = errno;
+    }
 
     // 0 when everything was written; otherwise the exit status, after one
     // line on standard error (none for a reader that went away).
@@ -141,6 +151,92 @@ private:
     int error = 0;
 };
 
+using Json = nlohmann::ordered_json;  // keys in the order written: "path" first
+
+bool validUtf8(const std::string& text) {
+    try {
+        (void)Json(text).dump();
+        return true;
+    } catch (const Json::type_error&) {
+        return false;
+    }
+}
+
+// One repository's line of --json; the README lists every key.
+std::string jsonLine(const RepositoryState& state) {
+    static const char* const names[operationCount] = {"status", "remote", "fetch", "pull", "submodule"};
+    auto orNull = [](const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); };
+    Json row = {{"path", state.path}};
+    if (!validUtf8(state.path)) {
+        // The path's bytes are not UTF-8: "path" shows them replaced, "pathHex" keeps them.
+        std::string hex;
+        for (unsigned char byte : state.path)
+            hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
+        row["pathHex"] = hex;
+    }
+    if (state.summarized) {
+        row.update({{"branch", orNull(state.branch)}, {"detached", state.detached}, {"commit", orNull(state.commit)},
+                    {"upstream", orNull(state.upstream)}, {"ahead", state.ahead}, {"behind", state.behind},
+                    {"upstreamGone", state.upstreamGone}, {"staged", state.staged}, {"changed", state.changed},
+                    {"untracked", state.untracked}, {"conflicted", state.conflicted}, {"stashes", state.stashes},
+                    {"inProgress", orNull(state.inProgress)}});
+    }
+    for (int i = 0; i < operationCount; i++)
+        if (state.operations[i].ran)
+            row[names[i]] = {{"exitCode", state.operations[i].exitCode}, {"message", state.operations[i].message}};
+    if (state.operations[fetchOperation].ran)
+        row["fetchedRefs"] = state.fetchedRefs;
+    if (state.operations[pullOperation].ran)
+        row["pulledCommits"] = state.pulledCommits;
+    if (state.operations[submoduleOperation].ran)
+        row["submodulesUpdated"] = state.submodulesUpdated;
+    row["problem"] = orNull(state.problem);
+    row["needsAttention"] = state.needsAttention();
+    return row.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string totalsLine(const std::vector<RepositoryState>& rows) {
+    auto count = [&](bool (RepositoryState::*test)() const) {
+        return std::count_if(rows.begin(), rows.end(), [&](const RepositoryState& row) { return (row.*test)(); });
+    };
+    Json totals = {{"repositories", rows.size()},
+                   {"needAttention", count(&RepositoryState::needsAttention)},
+                   {"failed", count(&RepositoryState::failed)}};
+    return Json{{"totals", totals}}.dump() + "\n";
+}
+
+// Characters a terminal shows for text: its UTF-8 lead bytes.
+size_t displayWidth(const std::string& text) {
+    return size_t(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xc0) != 0x80; }));
+}
+
+// The Summary pane: a legend, then an aligned table with one line per
+// repository, "*" first on the lines that need attention.
+std::string summaryTable(const std::vector<RepositoryState>& rows) {
+    std::vector<std::vector<std::string>> cells(1);
+    for (const char* name : summaryColumnNames)
+        cells[0].push_back(name);
+    for (const RepositoryState& row : rows) {
+        cells.emplace_back();
+        for (int column = 0; column < summaryColumnCount; column++)
+            cells.back().push_back(summaryCell(row, SummaryColumn(column)));
+    }
+    size_t widths[summaryColumnCount] = {};
+    for (const auto& line : cells)
+        for (int column = 0; column < summaryColumnCount; column++)
+            widths[column] = std::max(widths[column], displayWidth(line[column]));
+    std::string table = "Changes: +staged ~changed ?untracked !conflicted. Upstream: \u2191ahead \u2193behind. "
+                        "* needs attention.\n";
+    for (size_t i = 0; i < cells.size(); i++) {
+        std::string line = i > 0 && rows[i - 1].needsAttention() ? "* " : "  ";
+        for (int column = 0; column < summaryColumnCount; column++)
+            line += cells[i][column] + std::string(widths[column] - displayWidth(cells[i][column]) + 2, ' ');
+        line.erase(line.find_last_not_of(' ') + 1);
+        table += line + "\n";
+    }
+    return table;
+}
+
 void showProgress(bool& shown) {
     char line[96];
     if (scanState.mainScanRunning)
@@ -162,7 +258,23 @@ struct ScanEnd {
     bool done = false;
 };
 
-void watch(ScanEnd& end, bool progress) {
+// --json: prints the records that are new since the last call, in order.
+struct JsonPrinter {
+    Output& output;
+    size_t printed = 0;
+    std::vector<RepositoryState> all;
+    void printNew() {
+        uint64_t scan;
+        for (RepositoryState& row : scanSummary.since(printed, scan)) {
+            output.put(jsonLine(row));
+            all.push_back(std::move(row));
+            printed++;
+        }
+        output.flush();
+    }
+};
+
+void watch(ScanEnd& end, bool progress, JsonPrinter* json) {
     bool stopped = false, shown = false;
     std::unique_lock<std::mutex> lock(end.mutex);
     while (!end.done) {
@@ -170,6 +282,8 @@ void watch(ScanEnd& end, bool progress) {
             requestStop();
             stopped = true;
         }
+        if (json)
+            json->printNew();  // each record as soon as it is done
         if (progress)
             showProgress(shown);
         // Woken at once when the scan ends, so the panes print without delay.
@@ -187,7 +301,8 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     ScanOptions& options = scanState.options;
-    std::vector<const PaneTab*> panes;
+    std::vector<const PaneTab*> panes;  // null for the Summary
+    bool json = false;
     const char* folder = nullptr;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
@@ -211,6 +326,8 @@ int main(int argc, char** argv) {
             options.submoduleEnabled = true;
         } else if (!strcmp(arg, "--readme")) {
             options.readmeEnabled = true;
+        } else if (!strcmp(arg, "--json")) {
+            json = true;
         } else if (!strcmp(arg, "--pane")) {
             if (++i == argc)
                 return usageError("--pane needs a pane name", "");
@@ -218,7 +335,7 @@ int main(int argc, char** argv) {
             for (const PaneTab& tab : paneTabs)
                 if (sameIgnoringCase(tab.label, argv[i]))
                     found = &tab;
-            if (!found)
+            if (!found && !sameIgnoringCase("Summary", argv[i]))
                 return usageError("no such pane: ", argv[i]);
             panes.push_back(found);
         } else if (!strcmp(arg, "--")) {
@@ -241,9 +358,13 @@ int main(int argc, char** argv) {
         return usageError(std::filesystem::exists(folder, error) ? "not a folder: " : "no such folder: ", folder);
     if (strlen(folder) >= sizeof scanState.scanPath)
         return usageError("folder path too long: ", folder);
-    if (panes.empty())
+    if (json && !panes.empty())
+        return usageError("--json prints no panes: ", "leave out --pane");
+    if (panes.empty() && !json)
         for (const PaneTab& tab : paneTabs)
             panes.push_back(&tab);
+    // The extra state command per repository only when something shows it.
+    options.summaryEnabled = json || std::find(panes.begin(), panes.end(), nullptr) != panes.end();
     // Checked before the scan, which would otherwise run for nothing (and the
     // first pipe it made could take standard output's number).
     struct stat outputInfo;
@@ -255,10 +376,12 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
 
+    Output output;
+    JsonPrinter printer{output, 0, {}};
     ScanEnd end;
     std::thread watcher;
     try {
-        watcher = std::thread(watch, std::ref(end), isatty(fileno(stderr)) != 0);
+        watcher = std::thread(watch, std::ref(end), isatty(fileno(stderr)) != 0, json ? &printer : nullptr);
     } catch (const std::system_error& failure) {
         fprintf(stderr, "repodeck-scan: cannot start a thread: %s\n", failure.what());
         return 1;
@@ -280,10 +403,18 @@ int main(int argc, char** argv) {
     if (stopSignal)
         reportStopped();
 
-    Output output;
+    if (json) {
+        printer.printNew();
+        output.put(totalsLine(printer.all));
+    }
     for (const PaneTab* tab : panes) {
         if (panes.size() > 1)
-            output.put("== " + std::string(tab->label) + " ==\n");
+            output.put("== " + std::string(tab ? tab->label : "Summary") + " ==\n");
+        if (!tab) {
+            uint64_t scan;
+            output.put(summaryTable(scanSummary.since(0, scan)));
+            continue;
+        }
         std::lock_guard<std::recursive_mutex> lock(tab->pane->mutex);  // printed in place: a pane may be huge
         output.put(tab->pane->buf.begin(), size_t(tab->pane->buf.size()));
     }

@@ -9,8 +9,10 @@ constexpr const char* remote = "git remote -v";
 constexpr const char* fetch = "git fetch";
 constexpr const char* pull = "git pull";
 constexpr const char* submoduleUpdate = "git submodule update --init --recursive";
-// The state of a repository after its operations, in NUL-ended fields.
-constexpr const char* summary = "git status --porcelain=v2 --branch --show-stash -z";
+// The state of a repository after its operations. One entry per line: git
+// quotes a path that holds a line break, and only the entries are counted
+// (with -z the zero bytes would cut the captured output).
+constexpr const char* summary = "git status --porcelain=v2 --branch --show-stash";
 
 // Matched case-sensitively as substrings of the captured output.
 constexpr const char* cleanTreeText = "nothing to commit, working tree clean";

@@ -1,9 +1,16 @@
 // The option scan thread: the ticked git commands on every repository, each
-// one row of a table, so the five operations are one procedure.
+// one row of a table, so the five operations are one procedure. What they
+// learn goes into the repository's record; what they write reaches the panes
+// in the order of the repository list.
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
 
 #include "exec/Git.h"
 #include "log/LogPane.h"
+#include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 
@@ -13,57 +20,95 @@ enum class Compact { never, whenPrinted, unlessExpected };
 
 struct GitOperation {
     std::atomic<bool> ScanOptions::*enabled;
+    Operation operation;
     const char* commandLine;
     LogPane* pane;
-    const char* openingFormat;  // takes the repository path
+    const char* opening;  // before the repository path, in its pane
     const char* errorLabel;
     Compact compact;
-    const char* expectedText;    // for Compact::unlessExpected
-    const char* compactHeader;   // takes the repository path; also for a failure
+    const char* expectedText;  // for Compact::unlessExpected
+    const char* compactHeader;  // before the repository path, in Compacts; also for a failure
     const char* beginText;
     const char* finishText;
 };
 
-const GitOperation gitStatus = {&ScanOptions::statusEnabled, git::status, &statusPane, "%s\n", "[ERROR] Status",
-                                Compact::unlessExpected, git::cleanTreeText, "git status: %s\n",
-                                "Status Scan Beginning ...", "Status Scan Finished !!!"};
-const GitOperation gitRemote = {&ScanOptions::remoteEnabled, git::remote, &remotesPane, "%s\n", "[ERROR] Remote",
-                                Compact::never, nullptr, "git remote: %s\n",
-                                "Remote Scan Beginning ...", "Remote Scan Finished !!!"};
-const GitOperation gitFetch = {&ScanOptions::fetchEnabled, git::fetch, &updatesPane, "git fetch: %s\n", "[ERROR] Fetch",
-                               Compact::whenPrinted, nullptr, "git fetch: %s\n",
-                               "Fetch Scan Beginning ...", "Fetch Scan Finished !!!"};
-const GitOperation gitPull = {&ScanOptions::pullEnabled, git::pull, &updatesPane, "git pull: %s\n", "[ERROR] Pull",
-                              Compact::unlessExpected, git::upToDateText, "git pull: %s\n",
-                              "Pull Scan Beginning ...", "Pull Scan Finished !!!"};
-const GitOperation gitSubmoduleUpdate = {&ScanOptions::submoduleEnabled, git::submoduleUpdate, &updatesPane,
-                                         "git submodule: %s\n", "[ERROR] SubModule", Compact::whenPrinted, nullptr,
-                                         "git submodule: %s\n", "Submodule Scan Beginning ...",
-                                         "Submodule Scan Finished !!!"};
-
 // In the order they run on each repository; closing lines go in reverse.
-const GitOperation* const operations[] = {&gitStatus, &gitRemote, &gitFetch, &gitPull, &gitSubmoduleUpdate};
+const GitOperation operations[] = {
+    {&ScanOptions::statusEnabled, statusOperation, git::status, &statusPane, "", "[ERROR] Status",
+     Compact::unlessExpected, git::cleanTreeText, "git status: ", "Status Scan Beginning ...",
+     "Status Scan Finished !!!"},
+    {&ScanOptions::remoteEnabled, remoteOperation, git::remote, &remotesPane, "", "[ERROR] Remote", Compact::never,
+     nullptr, "git remote: ", "Remote Scan Beginning ...", "Remote Scan Finished !!!"},
+    {&ScanOptions::fetchEnabled, fetchOperation, git::fetch, &updatesPane, "git fetch: ", "[ERROR] Fetch",
+     Compact::whenPrinted, nullptr, "git fetch: ", "Fetch Scan Beginning ...", "Fetch Scan Finished !!!"},
+    {&ScanOptions::pullEnabled, pullOperation, git::pull, &updatesPane, "git pull: ", "[ERROR] Pull",
+     Compact::unlessExpected, git::upToDateText, "git pull: ", "Pull Scan Beginning ...", "Pull Scan Finished !!!"},
+    {&ScanOptions::submoduleEnabled, submoduleOperation, git::submoduleUpdate, &updatesPane, "git submodule: ",
+     "[ERROR] SubModule", Compact::whenPrinted, nullptr, "git submodule: ", "Submodule Scan Beginning ...",
+     "Submodule Scan Finished !!!"},
+};
+static_assert(std::size(operations) == operationCount);
+
+// The panes a repository writes, and its text for them while it waits.
+LogPane* const heldPanes[] = {&logsPane, &statusPane, &remotesPane, &updatesPane, &compactPane};
+constexpr int heldPaneCount = int(std::size(heldPanes));
+
+// One repository in hand: its record, and the text an earlier one holds up.
+struct Work {
+    size_t index = 0;
+    RepositoryState state;
+    std::string held[heldPaneCount];
+};
+
+// Puts every repository's text in the panes in list order: straight away
+// while every earlier repository is done, else once they are. The records
+// reach scanSummary in the same order.
+class InOrder {
+public:
+    explicit InOrder(size_t count) : finished(count) {}
+
+    void write(Work& work, LogPane& pane, std::string_view text) {
+        std::lock_guard<std::mutex> lock(mutex);
+        int slot = int(std::find(heldPanes, heldPanes + heldPaneCount, &pane) - heldPanes);
+        if (work.index == next) {
+            release(work);
+            pane.append(text.data(), text.size());
+        } else {
+            work.held[slot] += text;
+        }
+    }
+
+    void finish(std::unique_ptr<Work> work) {
+        std::lock_guard<std::mutex> lock(mutex);
+        size_t index = work->index;
+        finished[index] = std::move(work);
+        for (; next < finished.size() && finished[next]; next++) {
+            release(*finished[next]);
+            scanSummary.add(finished[next]->state);
+            finished[next].reset();  // its text is in the panes now
+        }
+    }
+
+private:
+    void release(Work& work) {
+        for (int slot = 0; slot < heldPaneCount; slot++)
+            if (!work.held[slot].empty()) {
+                heldPanes[slot]->append(work.held[slot].data(), work.held[slot].size());
+                std::string().swap(work.held[slot]);
+            }
+    }
+
+    std::mutex mutex;
+    size_t next = 0;  // the first repository not yet published
+    std::vector<std::unique_ptr<Work>> finished;
+};
 
 bool enabled(const GitOperation& operation) {
     return scanState.options.*operation.enabled;
 }
 
-void writeErrorBlock(const GitOperation& operation, const std::string& repository, int32_t result,
-                     const std::string& output) {
-    logsPane.write(separator);
-    logsPane.write("\n");
-    logsPane.write(operation.errorLabel);
-    logsPane.write("\n");
-    logsPane.write("Folder: ");
-    logsPane.write(repository);
-    logsPane.write("\n");
-    logsPane.write("Error Code: ");
-    logsPane.write(result);
-    logsPane.write("\n");
-    logsPane.write(output);
-    logsPane.write("\n");
-    logsPane.write(separator);
-    logsPane.write("\n");
+const char* gitProgram() {
+    return scanState.gitProgram.empty() ? nullptr : scanState.gitProgram.c_str();
 }
 
 bool deservesAttention(const GitOperation& operation, const std::string& output) {
@@ -78,60 +123,108 @@ bool deservesAttention(const GitOperation& operation, const std::string& output)
     return false;
 }
 
-// The output up to its zero, a line end and the separator line, appended as
-// they are: a huge output is never copied into a formatted text first.
-void appendBlock(LogPane& pane, const std::string& output) {
-    pane.append(output.c_str(), strlen(output.c_str()));
-    pane.append("\n", 1);
-    pane.append(separatorLine, strlen(separatorLine));
+// The commits a pull brought, counted only when it moved the head.
+int commitsBetween(const std::string& before, const std::string& after, Work& work, ChildSlot& slot) {
+    if (before.empty() || after.empty() || before == after)
+        return 0;
+    std::string output, line = "git rev-list --count " + before + ".." + after;
+    return runCommand(line.c_str(), output, work.state.path.c_str(), slot, gitProgram()) == 0 ? atoi(output.c_str())
+                                                                                            : 0;
 }
 
-void run(const GitOperation& operation, const std::string& repository) {
+void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& slot) {
     if (scanState.abortRequested)
         return;
+    const std::string& repository = work.state.path;
     LogPane& pane = *operation.pane;
-    pane.addLog(operation.openingFormat, repository.c_str());
+    order.write(work, pane, operation.opening + repository + "\n");
 
+    bool recording = scanState.options.summaryEnabled;
+    std::string headBefore = recording && operation.operation == pullOperation ? readHead(repository) : "";
     std::string output;
-    const char* git = scanState.gitProgram.empty() ? nullptr : scanState.gitProgram.c_str();
-    int32_t result = runCommand(operation.commandLine, output, repository.c_str(), scanState.currentChildProcess, git);
+    int32_t result = runCommand(operation.commandLine, output, repository.c_str(), slot, gitProgram());
+    // Written in pieces: a huge output is never copied on its way to a pane.
+    auto writeOutput = [&](LogPane& to) {
+        order.write(work, to, output.c_str());
+        order.write(work, to, "\n" + std::string(separatorLine));
+    };
+
+    OperationResult& record = work.state.operations[operation.operation];
+    record = {true, result, firstLine(output)};
+    if (recording && result == 0) {
+        if (operation.operation == fetchOperation)
+            readFetchReport(output, work.state);
+        if (operation.operation == pullOperation)
+            work.state.pulledCommits = commitsBetween(headBefore, readHead(repository), work, slot);
+        if (operation.operation == submoduleOperation)
+            work.state.submodulesUpdated = countSubmoduleLines(output);
+    }
+
     // Any exit code but 0 is a failure, git's own 1 and 128 included: Logs and
     // Compacts show it with git's words, whatever the operation's rule.
     bool failed = result != 0;
-    if (failed)
-        writeErrorBlock(operation, repository, result, output);
-    if (failed || deservesAttention(operation, output)) {
-        compactPane.addLog(operation.compactHeader, repository.c_str());
-        appendBlock(compactPane, output);
+    if (failed) {
+        order.write(work, logsPane, separator + std::string("\n") + operation.errorLabel + "\nFolder: " + repository +
+                                        "\nError Code: " + std::to_string(result) + "\n");
+        writeOutput(logsPane);
     }
-    appendBlock(pane, output);
+    if (failed || deservesAttention(operation, output)) {
+        order.write(work, compactPane, operation.compactHeader + repository + "\n");
+        writeOutput(compactPane);
+    }
+    writeOutput(pane);
+}
+
+// The state after the operations, for the record.
+void summarize(RepositoryState& state, ChildSlot& slot) {
+    std::string output;
+    int32_t result = runCommand(git::summary, output, state.path.c_str(), slot, gitProgram());
+    if (result == startFailedResult)
+        state.problem = "the folder cannot be entered";
+    else if (result != 0)
+        state.problem = firstLine(output).empty() ? "git status ended with " + std::to_string(result) : firstLine(output);
+    else if (readSummary(output, state))
+        readOperationInProgress(state);
+}
+
+void scanRepositories(const std::vector<std::string>& repositories, InOrder& order, ChildSlot& slot) {
+    for (size_t index = 0; index < repositories.size(); index++) {
+        if (scanState.abortRequested)
+            break;
+        auto work = std::make_unique<Work>();
+        work->index = index;
+        work->state.path = repositories[index];
+        scanState.setRepositoryInHand(repositories[index]);
+        for (const GitOperation& operation : operations)
+            if (enabled(operation))  // read afresh: a tick during the scan counts
+                run(operation, *work, order, slot);
+        if (scanState.options.summaryEnabled && !scanState.abortRequested)
+            summarize(work->state, slot);
+        order.finish(std::move(work));
+        scanState.repositoriesDone++;
+    }
 }
 
 }  // namespace
 
-void optionScan(RepositoryList repositories) {
+void optionScan(RepositoryList list) {
     scanState.optionScanRunning = true;
+    std::vector<std::string> repositories(list.begin(), list.end());
+    scanSummary.clear();
     scanState.repositoryCount = uint32_t(repositories.size());
     scanState.repositoriesDone = 0;
 
-    for (const GitOperation* operation : operations)
-        if (enabled(*operation)) {
-            logsPane.write(operation->beginText);
+    for (const GitOperation& operation : operations)
+        if (enabled(operation)) {
+            logsPane.write(operation.beginText);
             logsPane.write("\n");
         }
 
-    for (const std::string& repository : repositories) {
-        if (scanState.abortRequested)
-            break;
-        scanState.setRepositoryInHand(repository);
-        for (const GitOperation* operation : operations)
-            if (enabled(*operation))  // read afresh: a tick during the scan counts
-                run(*operation, repository);
-        scanState.repositoriesDone++;
-    }
+    InOrder order(repositories.size());
+    scanRepositories(repositories, order, scanState.currentChildProcess);
 
-    for (int i = std::size(operations) - 1; i >= 0; i--) {
-        const GitOperation& operation = *operations[i];
+    for (int i = operationCount - 1; i >= 0; i--) {
+        const GitOperation& operation = operations[i];
         if (!enabled(operation))
             continue;
         operation.pane->addLog("%s\n", operation.finishText);

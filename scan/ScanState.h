@@ -17,6 +17,9 @@ struct ScanOptions {
     std::atomic<bool> statusEnabled{false};
     std::atomic<bool> remoteEnabled{false};
     std::atomic<bool> readmeEnabled{false};
+    // Not a check box: each repository's state after its operations, for the
+    // Summary tab (always) and repodeck-scan's Summary pane and JSON (when asked).
+    std::atomic<bool> summaryEnabled{true};
 };
 
 struct ScanState {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "log/LogPane.h"
+#include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 #include "tests/TestRepos.h"
@@ -97,6 +98,54 @@ TEST_F(OptionScan, GitsOwnWordsReachThePanes) {
         EXPECT_EQ(logs.find(errorBlock(operation.label, path, c.code)) != std::string::npos, c.code != 0) << logs;
         EXPECT_EQ(occurrences(logs, "[ERROR]"), c.code != 0) << logs;
     }
+}
+
+// The record of every repository of the farm after a fetch, as both views
+// show it: branch, upstream, changes, stash, fetch and problem.
+TEST_F(OptionScan, RecordsTellEachRepositorysState) {
+    const std::vector<std::vector<std::string>> expected = {
+        {"ahead", "main", "origin/main \u21911", "clean", "", "ok", ""},
+        {"badremote", "main", "origin/main", "clean", "", "failed (128)", "git fetch: fatal: '"},
+        {"behind", "main", "origin/main \u21931", "clean", "", "1 ref", ""},
+        {"clean", "main", "origin/main", "clean", "", "ok", ""},
+        {"conflicted", "main [merge]", "origin/main \u21911", "!1", "", "ok", ""},
+        {"detached", "(detached ", "", "clean", "", "ok", ""},
+        {"dirty", "main", "origin/main", "+1 ~1 ?1", "", "ok", ""},
+        {"gone", "feature", "origin/feature (gone)", "clean", "", "ok", ""},
+        {"rebasing", "(detached ", "", "!1", "", "ok", ""},
+        {"stash", "main", "origin/main", "clean", "1", "ok", ""},
+        {"unborn", "main (unborn)", "", "clean", "", "ok", ""},
+        {"vanished", "", "", "", "", "failed (-62)", "git fetch: "},
+        {"plain", "", "", "", "", "failed (128)", "git fetch: fatal: not a git repository"},
+    };
+    RepositoryList list;
+    for (const auto& row : expected)
+        list.push_back(repository(row[0]));
+    scanState.options.fetchEnabled = true;
+    optionScan(list);
+    uint64_t scan;
+    std::vector<RepositoryState> records = scanSummary.since(0, scan);
+    ASSERT_EQ(records.size(), expected.size());
+    const SummaryColumn columns[] = {branchColumn, upstreamColumn, changesColumn, stashColumn, fetchColumn,
+                                     problemColumn};
+    for (size_t i = 0; i < records.size(); i++) {
+        EXPECT_EQ(records[i].path, repository(expected[i][0]));
+        for (size_t c = 0; c < std::size(columns); c++)
+            EXPECT_EQ(summaryCell(records[i], columns[c]).rfind(expected[i][c + 1], 0), 0u)
+                << expected[i][0] << " " << summaryColumnNames[columns[c]] << ": " << summaryCell(records[i], columns[c]);
+        bool quiet = expected[i][0] == "clean" || expected[i][0] == "detached" || expected[i][0] == "unborn";
+        EXPECT_EQ(records[i].needsAttention(), !quiet) << expected[i][0];
+    }
+    EXPECT_EQ(records[6].inProgress, "");  // only the files of an operation under way count
+    EXPECT_EQ(records[8].inProgress, "rebase");
+    EXPECT_EQ(records[11].problem, "the folder cannot be entered");
+
+    // A pull that brought commits counts them from the head before and after.
+    resetScanState();
+    scanState.options.fetchEnabled = false;
+    scanState.options.pullEnabled = true;
+    optionScan({repository("behind")});
+    EXPECT_EQ(summaryCell(scanSummary.since(0, scan).at(0), pullColumn), "1 commit");
 }
 
 TEST_F(OptionScan, EveryOptionInTableOrderRepositoryByRepository) {

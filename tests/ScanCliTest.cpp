@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "log/LogPane.h"
 #include "tests/TestRepos.h"
@@ -155,6 +156,36 @@ TEST_F(ScanCli, StopSignalPrintsWhatWasGatheredAndSaysSo) {
         EXPECT_NE(done.out.find("Error Code: -1\n"), std::string::npos) << done.out;
         EXPECT_TRUE(done.out.ends_with("Fetch Scan Finished !!!\nScan Stopped !!!\n")) << done.out;
     }
+}
+
+// --json: one object per repository, then the totals, and nothing else; a
+// path that is not UTF-8 still gives valid JSON, its bytes kept in "pathHex".
+// The Summary pane shows the same rows, "*" before those needing attention.
+TEST_F(ScanCli, JsonAndSummaryShowOneRowPerRepository) {
+    std::string odd = makeRepository(tree / "caf\xe9");
+    std::filesystem::create_directories(tree / "refused/.git");  // git refuses it
+    Finished done = scan({"--json", "--status", "--no-fetch", tree.path()});
+    EXPECT_EQ(done.exitCode, 0) << done.err;
+    std::vector<nlohmann::json> rows;
+    std::istringstream lines(done.out);
+    for (std::string line; std::getline(lines, line);)
+        rows.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(rows.size(), 3u) << done.out;
+    std::string hex = rows[0].value("pathHex", ""), bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+    EXPECT_EQ(bytes, odd);
+    EXPECT_EQ(rows[0]["branch"], "main");
+    EXPECT_EQ(rows[0]["status"]["exitCode"], 0);
+    EXPECT_EQ(rows[1]["path"], tree / "refused");
+    EXPECT_EQ(rows[1]["status"]["exitCode"], 128);
+    EXPECT_EQ(rows[1]["needsAttention"], true);
+    EXPECT_EQ(rows[2], nlohmann::json::parse(R"({"totals":{"repositories":2,"needAttention":1,"failed":1}})"));
+
+    std::string table = scan({"--pane", "summary", "--no-fetch", tree.path()}).out;
+    size_t line = table.find("\n  " + odd + " ");
+    EXPECT_LT(table.find(" main ", line), table.find('\n', line + 1)) << table;
+    EXPECT_NE(table.find("\n* " + tree / "refused" + " "), std::string::npos) << table;
 }
 
 // Output that cannot be written is never a silent success.

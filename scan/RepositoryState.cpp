@@ -1,0 +1,227 @@
+#include "scan/RepositoryState.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "scan/DirectoryList.h"
+#include "scan/ReadmeFile.h"
+
+ScanSummary scanSummary;
+
+const char* const summaryColumnNames[summaryColumnCount] = {"Repository", "Branch", "Upstream", "Changes",
+                                                            "Stash",      "Fetch",  "Pull",     "Problem"};
+
+namespace {
+
+const char* const operationNames[operationCount] = {"status", "remote", "fetch", "pull", "submodule"};
+
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Calls line for each line of text up to its first zero byte, without its
+// line end; stops early when line returns false.
+template <typename Line>
+void forEachLine(const std::string& text, Line line) {
+    std::string_view rest(text.c_str());
+    while (!rest.empty()) {
+        size_t end = std::min(rest.find('\n'), rest.size());
+        std::string_view one = rest.substr(0, end);
+        if (!one.empty() && one.back() == '\r')
+            one.remove_suffix(1);
+        if (!line(one))
+            return;
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+}
+
+std::string operationCell(const OperationResult& result, int brought, const char* one, const char* many) {
+    if (!result.ran)
+        return "";
+    if (result.exitCode != 0)
+        return "failed (" + std::to_string(result.exitCode) + ")";
+    return brought == 0 ? "ok" : std::to_string(brought) + (brought == 1 ? one : many);
+}
+
+}  // namespace
+
+bool RepositoryState::failed() const {
+    return !problem.empty() ||
+           std::any_of(std::begin(operations), std::end(operations),
+                       [](const OperationResult& result) { return result.ran && result.exitCode != 0; });
+}
+
+bool RepositoryState::needsAttention() const {
+    return staged || changed || untracked || conflicted || stashes || ahead || behind || upstreamGone ||
+           !inProgress.empty() || failed() || !fetchedRefs.empty() || pulledCommits || submodulesUpdated;
+}
+
+std::string RepositoryState::lastMessage() const {
+    for (int i = operationCount - 1; i >= 0; i--)
+        if (!operations[i].message.empty())
+            return operations[i].message;
+    return problem;
+}
+
+std::string firstLine(const std::string& output) {
+    std::string first;
+    forEachLine(output, [&](std::string_view line) {
+        first = line;
+        return line.empty();
+    });
+    return first;
+}
+
+bool readSummary(const std::string& output, RepositoryState& state) {
+    if (!startsWith(output, "# branch.oid ")) {
+        state.problem = "git gave no state: " + firstLine(output);
+        return false;
+    }
+    // Entries come in no set order, so each is told by its first character.
+    bool aheadBehindShown = false;
+    forEachLine(output, [&](std::string_view line) {
+        std::string value(line.substr(std::min(line.find(' ', 2) + 1, line.size())));
+        if (line.starts_with("# branch.oid ")) {
+            state.unborn = value == "(initial)";
+            state.commit = state.unborn ? "" : value.substr(0, 7);
+        } else if (line.starts_with("# branch.head ")) {
+            state.detached = value == "(detached)";
+            state.branch = state.detached ? "" : value;
+        } else if (line.starts_with("# branch.upstream ")) {
+            state.upstream = value;
+        } else if (line.starts_with("# branch.ab ")) {
+            aheadBehindShown = sscanf(value.c_str(), "+%d -%d", &state.ahead, &state.behind) == 2;
+        } else if (line.starts_with("# stash ")) {
+            state.stashes = atoi(value.c_str());
+        } else if ((line[0] == '1' || line[0] == '2') && line.size() > 3) {
+            state.staged += line[2] != '.';
+            state.changed += line[3] != '.';
+        } else if (line.starts_with("u ")) {
+            state.conflicted++;
+        } else if (line.starts_with("? ")) {
+            state.untracked++;
+        }
+        return true;
+    });
+    // git shows no counts for an upstream whose branch is gone.
+    state.upstreamGone = !state.upstream.empty() && !aheadBehindShown;
+    state.summarized = true;
+    return true;
+}
+
+void readOperationInProgress(RepositoryState& state) {
+    static const char* const markers[][2] = {{"rebase-merge", "rebase"},         {"rebase-apply", "rebase"},
+                                             {"MERGE_HEAD", "merge"},            {"CHERRY_PICK_HEAD", "cherry-pick"},
+                                             {"REVERT_HEAD", "revert"},          {"BISECT_LOG", "bisect"}};
+    FolderListing listing;
+    if (!listFolder(state.path + pathSeparator + ".git", listing))
+        return;
+    for (const auto& [file, operation] : markers)
+        for (const DirectoryEntry& entry : listing.entries)
+            if (entry.name == file) {
+                state.inProgress = operation;
+                return;
+            }
+}
+
+std::string readHead(const std::string& repository) {
+    std::string gitFolder = repository + pathSeparator + ".git" + pathSeparator;
+    std::string head = firstLine(readFileStart(gitFolder + "HEAD", 4096));
+    if (!startsWith(head, "ref: "))
+        return head;
+    std::string ref = head.substr(5);
+    std::string loose = firstLine(readFileStart(gitFolder + ref, 4096));
+    if (!loose.empty())
+        return loose;
+    std::string packed;
+    forEachLine(readFileStart(gitFolder + "packed-refs", 16 << 20), [&](std::string_view line) {
+        if (line.size() > 41 && line.substr(41) == ref)
+            packed = line.substr(0, 40);
+        return packed.empty();
+    });
+    return packed;
+}
+
+void readFetchReport(const std::string& output, RepositoryState& state) {
+    // "   a1b2c3d..e4f5a6b  main  -> origin/main", " * [new branch]  x -> origin/x",
+    // " + ...  (forced update)", " - [deleted]  (none) -> origin/y"; "!" is a rejected one.
+    forEachLine(output, [&](std::string_view line) {
+        size_t arrow = line.find(" -> ");
+        if (line.size() > 2 && line[0] == ' ' && strchr(" +-t*", line[1]) && arrow != line.npos) {
+            std::string_view ref = line.substr(arrow + 4);
+            state.fetchedRefs.emplace_back(ref.substr(0, ref.find(' ')));
+        }
+        return true;
+    });
+}
+
+int countSubmoduleLines(const std::string& output) {
+    int count = 0;
+    forEachLine(output, [&](std::string_view line) {
+        count += line.starts_with("Submodule path '");
+        return true;
+    });
+    return count;
+}
+
+std::string summaryCell(const RepositoryState& state, SummaryColumn column) {
+    auto count = [](int n, const char* mark) {
+        std::string text;
+        if (n)
+            text.append(" ").append(mark).append(std::to_string(n));
+        return text;
+    };
+    std::string text;
+    switch (column) {
+    case repositoryColumn:
+        return state.path;
+    case branchColumn:
+        if (!state.summarized)
+            return "";
+        text = state.detached ? "(detached " + state.commit + ")" : state.branch + (state.unborn ? " (unborn)" : "");
+        return state.inProgress.empty() ? text : text + " [" + state.inProgress + "]";
+    case upstreamColumn:
+        if (state.upstream.empty())
+            return "";
+        return state.upstream + (state.upstreamGone ? " (gone)" : "") + count(state.ahead, "\u2191") +
+               count(state.behind, "\u2193");
+    case changesColumn:
+        text = count(state.staged, "+") + count(state.changed, "~") + count(state.untracked, "?") +
+               count(state.conflicted, "!");
+        return !state.summarized ? "" : text.empty() ? "clean" : text.substr(1);
+    case stashColumn:
+        return state.stashes ? std::to_string(state.stashes) : "";
+    case fetchColumn:
+        return operationCell(state.operations[fetchOperation], int(state.fetchedRefs.size()), " ref", " refs");
+    case pullColumn:
+        return operationCell(state.operations[pullOperation], state.pulledCommits, " commit", " commits");
+    case problemColumn:
+        for (int i = 0; i < operationCount; i++) {
+            const OperationResult& result = state.operations[i];
+            if (result.ran && result.exitCode != 0)
+                return std::string("git ") + operationNames[i] + ": " + result.message;
+        }
+        return state.problem;
+    case summaryColumnCount:
+        break;
+    }
+    return "";
+}
+
+void ScanSummary::clear() {
+    std::lock_guard<std::mutex> lock(mutex);
+    rows.clear();
+    generation++;
+}
+
+void ScanSummary::add(const RepositoryState& state) {
+    std::lock_guard<std::mutex> lock(mutex);
+    rows.push_back(state);
+}
+
+std::vector<RepositoryState> ScanSummary::since(size_t from, uint64_t& scan) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    scan = generation;
+    if (from >= rows.size())
+        return {};
+    return std::vector<RepositoryState>(rows.begin() + std::ptrdiff_t(from), rows.end());
+}

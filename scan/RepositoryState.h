@@ -1,0 +1,82 @@
+// What one scan learned of one repository: filled by the option scan as it
+// works through the repository, then read by the Summary tab, repodeck-scan's
+// Summary pane and its JSON, so the three always agree.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct OperationResult {
+    bool ran = false;
+    int32_t exitCode = 0;  // or the runner's negative result
+    std::string message;   // the first line git wrote
+};
+
+// The ticked operations, in the order they run on a repository.
+enum Operation { statusOperation, remoteOperation, fetchOperation, pullOperation, submoduleOperation, operationCount };
+
+struct RepositoryState {
+    std::string path;  // bytes as the walk found them
+
+    // From "git status --porcelain=v2 --branch --show-stash" after the operations.
+    bool summarized = false;  // that command ran and was understood
+    std::string branch;       // empty when detached
+    std::string commit;       // short; empty on an unborn branch
+    bool detached = false;
+    bool unborn = false;
+    std::string upstream;  // empty without one
+    int ahead = 0, behind = 0;
+    bool upstreamGone = false;  // configured, but its branch no longer exists
+    int staged = 0, changed = 0, untracked = 0, conflicted = 0, stashes = 0;
+    std::string inProgress;  // "merge", "rebase", "cherry-pick", "revert" or "bisect"
+
+    OperationResult operations[operationCount];
+    std::vector<std::string> fetchedRefs;  // the refs fetch updated, from its report
+    int pulledCommits = 0;                 // from the head before and after the pull
+    int submodulesUpdated = 0;             // checked out or updated
+    std::string problem;                   // why the state could not be read
+
+    bool failed() const;
+    bool needsAttention() const;
+    std::string lastMessage() const;  // the last line git had for this repository
+};
+
+// Fills the summary fields from the command's -z output; false (problem set)
+// when it is not the output of that command.
+bool readSummary(const std::string& output, RepositoryState& state);
+// The operation in progress, from the files git keeps in the repository's
+// ".git" folder while one is under way.
+void readOperationInProgress(RepositoryState& state);
+// The full commit the branch named by ".git/HEAD" points at, without a git
+// child; empty when it cannot be read (unborn, say).
+std::string readHead(const std::string& repository);
+// Takes what fetch, pull and submodule update reported from their output.
+void readFetchReport(const std::string& output, RepositoryState& state);
+int countSubmoduleLines(const std::string& output);
+std::string firstLine(const std::string& output);
+
+// The texts of the table's cells, shared by the window and repodeck-scan.
+enum SummaryColumn { repositoryColumn, branchColumn, upstreamColumn, changesColumn, stashColumn, fetchColumn,
+                     pullColumn, problemColumn, summaryColumnCount };
+extern const char* const summaryColumnNames[summaryColumnCount];
+std::string summaryCell(const RepositoryState& state, SummaryColumn column);
+
+// The records of the running or last scan, in the order of the repository
+// list. The option scan appends; the views copy what is new to them.
+class ScanSummary {
+public:
+    void clear();
+    void add(const RepositoryState& state);
+    // The records from the index from on, and the scan they belong to (it
+    // changes with every clear, so a view knows to start over).
+    std::vector<RepositoryState> since(size_t from, uint64_t& scan) const;
+
+private:
+    mutable std::mutex mutex;
+    std::vector<RepositoryState> rows;
+    uint64_t generation = 0;
+};
+
+extern ScanSummary scanSummary;
