@@ -36,7 +36,7 @@ namespace {
 
 const char usage[] =
     "usage: repodeck-scan [--status] [--remote] [--fetch|--no-fetch] [--pull] [--submodule]\n"
-    "                     [--readme] [--pane NAME]... [--json] FOLDER\n"
+    "                     [--readme] [--pane NAME]... [--json] [--jobs N] FOLDER\n"
     "\n"
     "Finds every git repository below FOLDER, runs the chosen git commands on each and\n"
     "prints the panes of the repodeck window. Only --fetch is on unless told otherwise.\n"
@@ -49,6 +49,8 @@ const char usage[] =
     "                Status, Compacts, Remotes, \"Read Me\", or Summary (one line per\n"
     "                repository); letters' case is ignored\n"
     "  --json        one JSON object per repository per line, and nothing else\n"
+    "  --jobs N      work on N repositories at once (1 to 64, default 1; 0: one per\n"
+    "                processor, 2 to 16); the output is the same for every N\n"
     "  --help, --version\n"
     "\n"
     "On a terminal, control characters in the panes are shown escaped (\\x1b).\n"
@@ -328,6 +330,14 @@ int main(int argc, char** argv) {
             options.readmeEnabled = true;
         } else if (!strcmp(arg, "--json")) {
             json = true;
+        } else if (!strcmp(arg, "--jobs")) {
+            char* end = nullptr;
+            long jobs = ++i < argc ? strtol(argv[i], &end, 10) : -1;
+            if (!end || *end || end == argv[i] || jobs < 0 || jobs > maxJobs)
+                return usageError("--jobs needs a number from 0 to 64", "");
+            if (jobs == 0)
+                jobs = std::clamp(long(std::thread::hardware_concurrency()), 2L, 16L);
+            scanState.jobs = int(jobs);
         } else if (!strcmp(arg, "--pane")) {
             if (++i == argc)
                 return usageError("--pane needs a pane name", "");

@@ -7,14 +7,9 @@
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 
-namespace {
-
-// A thread that cannot be started (out of resources) is reported, not thrown:
-// the scan then simply has no such part.
-template <typename Body, typename... Args>
-bool startThread(std::thread& slot, const char* what, Body body, Args&&... args) {
+bool startThread(std::thread& slot, const char* what, std::function<void()> body) {
     try {
-        slot = std::thread(body, std::forward<Args>(args)...);
+        slot = std::thread(std::move(body));
         return true;
     } catch (const std::system_error& error) {
         logsPane.write("[ERROR] Could not start the ");
@@ -25,6 +20,8 @@ bool startThread(std::thread& slot, const char* what, Body body, Args&&... args)
         return false;
     }
 }
+
+namespace {
 
 void join(std::thread& slot) {
     if (slot.joinable())
@@ -60,7 +57,7 @@ void mainScan() {
     std::string version;
     int32_t result = scanState.gitProgram.empty()
                          ? startFailedResult
-                         : runCommand(git::version, version, nullptr, scanState.currentChildProcess,
+                         : runCommand(git::version, version, nullptr, scanState.children[0],
                                       scanState.gitProgram.c_str());
     if (result < 0) {
         // A stop ends git --version too; that is no missing git (stopScan says so).
@@ -79,10 +76,10 @@ void mainScan() {
 
     // Running from here on, so a stop never falls in a moment when no flag is set.
     scanState.optionScanRunning = true;
-    if (!startThread(scanState.optionScanThread, "option scan", optionScan, repositories))
+    if (!startThread(scanState.optionScanThread, "option scan", [repositories] { optionScan(repositories); }))
         scanState.optionScanRunning = false;
     if (scanState.options.readmeEnabled)
-        startThread(scanState.readmeScanThread, "README scan", readmeScan, repositories);
+        startThread(scanState.readmeScanThread, "README scan", [repositories] { readmeScan(repositories); });
     scanState.mainScanRunning = false;
 }
 
@@ -115,7 +112,8 @@ void waitForScan() {
 
 void requestStop() {
     scanState.abortRequested = true;
-    scanState.currentChildProcess.terminate();
+    for (ChildSlot& slot : scanState.children)
+        slot.terminate();
 }
 
 void stopScan() {

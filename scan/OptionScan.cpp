@@ -1,11 +1,13 @@
 // The option scan thread: the ticked git commands on every repository, each
-// one row of a table, so the five operations are one procedure. What they
-// learn goes into the repository's record; what they write reaches the panes
-// in the order of the repository list.
+// one row of a table, so the five operations are one procedure. Workers take
+// the repositories in list order, several at once when asked; what they learn
+// goes into each repository's record, and what they write reaches the panes
+// in the order of the list, so the panes read the same with any number.
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "exec/Git.h"
@@ -187,9 +189,12 @@ void summarize(RepositoryState& state, ChildSlot& slot) {
         readOperationInProgress(state);
 }
 
-void scanRepositories(const std::vector<std::string>& repositories, InOrder& order, ChildSlot& slot) {
-    for (size_t index = 0; index < repositories.size(); index++) {
-        if (scanState.abortRequested)
+// One worker: takes the next repository of the list until none is left or
+// a stop came, running its git children in slot.
+void work(const std::vector<std::string>& repositories, std::atomic<size_t>& next, InOrder& order, ChildSlot& slot) {
+    while (!scanState.abortRequested) {
+        size_t index = next++;
+        if (index >= repositories.size())
             break;
         auto work = std::make_unique<Work>();
         work->index = index;
@@ -220,8 +225,19 @@ void optionScan(RepositoryList list) {
             logsPane.write("\n");
         }
 
+    // Workers beside this thread, which is the first; fewer when some cannot start.
     InOrder order(repositories.size());
-    scanRepositories(repositories, order, scanState.currentChildProcess);
+    std::atomic<size_t> next{0};
+    int jobs = std::clamp(int(std::min<size_t>(size_t(scanState.jobs), repositories.size())), 1, maxJobs);
+    std::vector<std::thread> workers(size_t(jobs - 1));
+    for (int i = 1; i < jobs; i++)
+        if (!startThread(workers[size_t(i - 1)], "worker",
+                         [&, i] { work(repositories, next, order, scanState.children[i]); }))
+            break;
+    work(repositories, next, order, scanState.children[0]);
+    for (std::thread& worker : workers)
+        if (worker.joinable())
+            worker.join();
 
     for (int i = operationCount - 1; i >= 0; i--) {
         const GitOperation& operation = operations[i];

@@ -1,8 +1,10 @@
 // Starting, running and stopping a scan of one folder.
 #pragma once
 
+#include <functional>
 #include <list>
 #include <string>
+#include <thread>
 
 // The repositories of one scan, in the order the walk found them. Each worker
 // thread gets a copy of its own.
@@ -12,6 +14,10 @@ using RepositoryList = std::list<std::string>;
 // folder, reporting each in logsPane and reposPane. Stops at the next entry
 // once abortRequested is set.
 void findRepositories(const std::string& folder, RepositoryList& repositories);
+
+// Starts a scan thread in slot; one that cannot start (out of resources) is
+// reported in Logs, never thrown, and false is returned.
+bool startThread(std::thread& slot, const char* what, std::function<void()> body);
 
 // The thread bodies.
 void mainScan();

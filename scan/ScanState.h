@@ -1,6 +1,7 @@
 // The one record through which the user interface and the scan threads meet.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -22,8 +23,14 @@ struct ScanOptions {
     std::atomic<bool> summaryEnabled{true};
 };
 
+// Repositories worked on at once, at most.
+constexpr int maxJobs = 64;
+
 struct ScanState {
-    ScanState() { currentChildProcess.stopWith(abortRequested); }
+    ScanState() {
+        for (ChildSlot& slot : children)
+            slot.stopWith(abortRequested);
+    }
 
     ScanOptions options;
 
@@ -41,8 +48,14 @@ struct ScanState {
     std::thread optionScanThread;
     std::thread readmeScanThread;
 
-    // A child published here while abortRequested is set is ended at once.
-    ChildSlot currentChildProcess;
+    // How many repositories the option scan works on at once (1 to maxJobs),
+    // read when it starts.
+    std::atomic<int> jobs{1};
+
+    // The running git child of each worker, the first also the main scan's
+    // git --version. A child published while abortRequested is set is ended
+    // at once, so a stop is never lost.
+    ChildSlot children[maxJobs];
     // The git program of this scan, found once by the main scan thread before
     // it starts the workers; empty when there is none.
     std::string gitProgram;
@@ -55,6 +68,9 @@ struct ScanState {
     void setRepositoryInHand(const std::string& repository);
 
     bool busy() const { return mainScanRunning || optionScanRunning || readmeScanRunning; }
+    bool childRunning() const {
+        return std::any_of(std::begin(children), std::end(children), [](const ChildSlot& s) { return s.holdsChild(); });
+    }
 
 private:
     mutable std::mutex progressMutex;

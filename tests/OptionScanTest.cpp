@@ -6,6 +6,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include "log/LogPane.h"
 #include "scan/RepositoryState.h"
@@ -16,6 +17,10 @@
 namespace {
 
 const std::string sep = separatorLine;
+
+bool noChildLeft() {
+    return waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
+}
 using Flag = std::atomic<bool> ScanOptions::*;
 
 class OptionScan : public testing::Test {
@@ -206,16 +211,48 @@ TEST_F(OptionScan, GitInsideARepositoryNeverRuns) {
     EXPECT_NE(statusPane.text().find("On branch main"), std::string::npos);
 }
 
+// Several workers at once, on two copies of the farm: every pane reads the
+// same as with one, byte for byte, failures and a vanished folder included.
+TEST_F(OptionScan, ManyJobsWriteWhatOneJobWrites) {
+    std::string texts[2];
+    std::vector<RepositoryState> records[2];
+    for (int run = 0; run < 2; run++) {
+        std::string copy = temp / ("copy" + std::to_string(run));
+        copyFarm(copy);
+        RepositoryList list;
+        for (const char* name : {"behind", "dirty", "badremote", "vanished", "noupstream", "withsub", "clean", "plain"})
+            list.push_back(copy + "/" + name);
+        resetScanState();
+        for (const Operation& operation : operations)
+            scanState.options.*operation.option = true;
+        scanState.jobs = run == 0 ? 1 : 4;
+        optionScan(list);
+        for (const PaneTab& tab : paneTabs)
+            texts[run] += tab.pane->text();
+        uint64_t scan;
+        records[run] = scanSummary.since(0, scan);
+        size_t at;
+        while ((at = texts[run].find(copy)) != std::string::npos)
+            texts[run].replace(at, copy.size(), "COPY");
+    }
+    EXPECT_EQ(texts[0], texts[1]);
+    ASSERT_EQ(records[1].size(), 8u);
+    for (size_t i = 0; i < 8; i++)
+        EXPECT_EQ(summaryCell(records[0][i], changesColumn) + summaryCell(records[0][i], pullColumn),
+                  summaryCell(records[1][i], changesColumn) + summaryCell(records[1][i], pullColumn));
+}
+
 // A fetch that waits until the test lets it go, on two plain folders.
-class OptionScanWithWaitingGit : public OptionScan {
+class OptionScanWithWaitingGit : public testing::Test {
 protected:
     void SetUp() override {
-        OptionScan::SetUp();
+        resetScanState();
         fake.script("fetch", "touch " + fake.file("started") + "\nprint fetching\\n\nawait " + fake.file("go") + "\n");
         fake.script("remote", "print stand-in remote\\n\n");
         std::filesystem::create_directories(first);
         std::filesystem::create_directories(second);
     }
+    TempFolder temp;
     FakeGit fake;
     std::string first = temp / "first", second = temp / "second";
 };
@@ -249,6 +286,51 @@ TEST_F(OptionScanWithWaitingGit, TickingAndUntickingDuringTheScanCountsFromTheNe
     EXPECT_EQ(logsPane.text(), "Fetch Scan Beginning ...\nRemote Scan Finished !!!\n");
     EXPECT_EQ(updatesPane.text(), "git fetch: " + first + "\nfetching\n\n" + sep);
     EXPECT_EQ(remotesPane.text(), second + "\nstand-in remote\n\n" + sep + "Remote Scan Finished !!!\n" + sep);
+}
+
+// Three workers: the first repository's fetch waits, the other two are done
+// meanwhile, but their text waits in turn; then all of it comes in order.
+TEST_F(OptionScanWithWaitingGit, SlowRepositoryHoldsBackLaterTextButNotTheirWork) {
+    std::string third = temp / "third";
+    std::filesystem::create_directories(third);
+    for (const std::string& quick : {second, third})
+        writeFile(quick + "/.fakegit-fetch", "print quick\\n\ntouch " + quick + "/done\n");
+    scanState.options.fetchEnabled = true;
+    scanState.jobs = 3;
+    std::thread scan(optionScan, RepositoryList{first, second, third});
+    ASSERT_TRUE(waitForFile(second + "/done") && waitForFile(third + "/done"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(updatesPane.text(), "git fetch: " + first + "\n") << "later text held back";
+    writeFile(fake.file("go"), "");
+    scan.join();
+    EXPECT_EQ(updatesPane.text(), "git fetch: " + first + "\nfetching\n\n" + sep + "git fetch: " + second +
+                                      "\nquick\n\n" + sep + "git fetch: " + third + "\nquick\n\n" + sep +
+                                      "Fetch Scan Finished !!!\n" + sep);
+}
+
+// A stop while four workers wait in git: each child ends at once, each
+// repository in hand writes its -1 block, no other repository begins.
+TEST_F(OptionScanWithWaitingGit, StopEndsEveryWorkersChild) {
+    RepositoryList list;
+    for (int i = 0; i < 6; i++) {
+        list.push_back(temp / ("r" + std::to_string(i)));
+        std::filesystem::create_directories(list.back());
+        writeFile(list.back() + "/.fakegit-fetch", "touch started\nawait " + fake.file("go") + "\n");
+    }
+    scanState.options.fetchEnabled = true;
+    scanState.jobs = 4;
+    std::thread scan(optionScan, list);
+    auto it = list.begin();
+    for (int i = 0; i < 4; i++, ++it)
+        ASSERT_TRUE(waitForFile(*it + "/started"));
+    requestStop();
+    scan.join();
+    std::string logs = logsPane.text();
+    EXPECT_EQ(occurrences(logs, "Error Code: -1\n"), 4) << logs;
+    EXPECT_TRUE(logs.ends_with("Fetch Scan Finished !!!\n"));
+    EXPECT_FALSE(std::filesystem::exists(list.back() + "/started"));
+    EXPECT_FALSE(scanState.childRunning());
+    EXPECT_TRUE(noChildLeft());
 }
 
 }  // namespace

@@ -96,6 +96,8 @@ TEST_F(ScanCli, UsageErrorsExitTwoWithOneLineNamingTheProblem) {
         {{"--pane", "Nowhere", tree.path()}, "no such pane: Nowhere"},
         {{"--pane"}, "--pane needs a pane name"},
         {{tree.path(), tree.path()}, "more than one folder given"},
+        {{"--jobs", "65", tree.path()}, "--jobs needs a number from 0 to 64"},
+        {{"--json", "--pane", "Logs", tree.path()}, "--json prints no panes"},
     };
     for (const Case& c : cases) {
         Finished done = scan(c.args);

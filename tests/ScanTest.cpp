@@ -37,7 +37,7 @@ protected:
         EXPECT_FALSE(scanState.optionScanThread.joinable());
         EXPECT_FALSE(scanState.readmeScanThread.joinable());
         EXPECT_FALSE(scanState.busy());
-        EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
+        EXPECT_FALSE(scanState.childRunning());
         EXPECT_TRUE(scanState.abortRequested);
         EXPECT_EQ(occurrences(logsPane.text(), "Scan Stopped !!!\n"), 1) << logsPane.text();
     }
@@ -89,7 +89,7 @@ TEST_F(Scan, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {
     picker = [&] {
         busyWhenPicking = scanState.busy() || scanState.mainScanThread.joinable() ||
                           scanState.optionScanThread.joinable();
-        childWhenPicking = scanState.currentChildProcess.holdsChild();
+        childWhenPicking = scanState.childRunning();
         return std::optional<std::string>();  // cancelled
     };
     scanFolder();

@@ -95,6 +95,7 @@ void resetScanState() {
     scanState.abortRequested = false;
     scanState.scanPath[0] = '\0';
     scanState.gitProgram.clear();
+    scanState.jobs = 1;
 }
 
 int occurrences(const std::string& text, const std::string& needle) {
