@@ -4,6 +4,7 @@
 
 #include "exec/Git.h"
 #include "log/LogPane.h"
+#include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 
@@ -94,6 +95,7 @@ bool startMainScan(const char* folder) {
         return false;
     }
     memcpy(scanState.scanPath, folder, length + 1);
+    scanSummary.clear();  // the Summary shows this scan's rows only
     logsPane.write("Path to Scan: ");
     logsPane.write(scanState.scanPath);
     logsPane.write("\n");

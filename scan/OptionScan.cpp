@@ -191,7 +191,8 @@ void summarize(RepositoryState& state, ChildSlot& slot) {
 
 // One worker: takes the next repository of the list until none is left or
 // a stop came, running its git children in slot.
-void work(const std::vector<std::string>& repositories, std::atomic<size_t>& next, InOrder& order, ChildSlot& slot) {
+void runWorker(const std::vector<std::string>& repositories, std::atomic<size_t>& next, InOrder& order,
+               ChildSlot& slot) {
     while (!scanState.abortRequested) {
         size_t index = next++;
         if (index >= repositories.size())
@@ -232,9 +233,9 @@ void optionScan(RepositoryList list) {
     std::vector<std::thread> workers(size_t(jobs - 1));
     for (int i = 1; i < jobs; i++)
         if (!startThread(workers[size_t(i - 1)], "worker",
-                         [&, i] { work(repositories, next, order, scanState.children[i]); }))
+                         [&, i] { runWorker(repositories, next, order, scanState.children[i]); }))
             break;
-    work(repositories, next, order, scanState.children[0]);
+    runWorker(repositories, next, order, scanState.children[0]);
     for (std::thread& worker : workers)
         if (worker.joinable())
             worker.join();
