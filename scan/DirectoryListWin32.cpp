@@ -1,5 +1,6 @@
 // Windows folder listing: FindFirstFileA/FindNextFileA in the enumeration's own
 // order; a folder's identity and a link's target come from a handle to it.
+// Names are UTF-8: the program's manifest makes that the narrow calls' code page.
 #include "scan/DirectoryList.h"
 
 #include <windows.h>
@@ -24,15 +25,20 @@ Handle openToAsk(const std::string& path) {
             CloseHandle};
 }
 
+// The narrow find calls take at most MAX_PATH UTF-16 units, however many bytes
+// they are in UTF-8; past that a folder is refused even where the platform
+// would take it, so the walk does not depend on the long path setting.
+bool fitsNarrowCalls(const std::string& path) {
+    return MultiByteToWideChar(CP_ACP, 0, path.data(), int(path.size()), nullptr, 0) <= MAX_PATH - 1;
+}
+
 }  // namespace
 
 bool listFolder(const std::string& folder, FolderListing& listing) {
     listing = {};
     // The separator is appended whatever folder ends in, as the walk joins names.
     std::string pattern = folder + "\\*.*";
-    // Past MAX_PATH a folder is refused even where the platform would take it,
-    // so the walk does not depend on the long path setting.
-    if (pattern.size() > MAX_PATH - 1)
+    if (!fitsNarrowCalls(pattern))
         return false;
     WIN32_FIND_DATAA found;
     Handle find{FindFirstFileA(pattern.c_str(), &found), FindClose};
