@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <new>
 
 LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
 
@@ -37,7 +38,12 @@ void LogPane::addLog(const char* fmt, ...) {
     std::string large;
     const char* text = small;
     if (length >= int(sizeof small)) {
-        large.resize(size_t(length) + 1);
+        try {
+            large.resize(size_t(length) + 1);
+        } catch (const std::bad_alloc&) {
+            noteCut();
+            return;
+        }
         va_start(args, fmt);
         vsnprintf(large.data(), large.size(), fmt, args);
         va_end(args);
@@ -51,35 +57,70 @@ void LogPane::append(const char* text, size_t size) {
     std::lock_guard<std::recursive_mutex> lock(mutex);
     if (full || size == 0)
         return;
-    int oldSize = buf.size();
     int length = int(std::min<size_t>(size, INT32_MAX));
-    if (size > size_t(textLimit - oldSize - 1)) {
+    if (size > size_t(textLimit - buf.size() - 1)) {
         // Dear ImGui sizes its buffers with int: past this the pane would
         // corrupt memory. Say once that the rest is not shown.
         full = true;
         text = "[repodeck] This pane is full; later text is not shown here.\n";
         length = int(strlen(text));
     }
-    reserveText(oldSize + 1 + length);
+    if (appendWhole(text, length, true))
+        cut = false;
+    else
+        noteCut();
+}
+
+namespace {
+
+constexpr const char* cutNote = "[repodeck] Text was cut here for lack of memory.\n";
+const int cutNoteLength = int(strlen(cutNote));
+
+// Grows vector to hold needed elements, doubling up to limit where memory
+// allows; false, changing nothing, where it does not. realloc, since Dear
+// ImGui's default allocator, which repodeck never replaces, is malloc and
+// free; and the system can move the pages of a large block instead of
+// copying them, which makes a million appended lines a third faster.
+template <typename T>
+bool reserveFor(ImVector<T>& vector, int needed, int limit) {
+    if (needed <= vector.Capacity)
+        return true;
+    int doubled = int(std::min<int64_t>(int64_t(vector.Capacity) * 2, limit));
+    for (int capacity : {std::max(needed, doubled), needed})
+        if (void* grown = realloc(vector.Data, size_t(capacity) * sizeof(T))) {
+            vector.Data = static_cast<T*>(grown);
+            vector.Capacity = capacity;
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+// Both buffers grow here or not at all, so Dear ImGui's own growth, which
+// writes through a null pointer when memory runs out, never runs. Beside
+// other text, room for the cut note is kept, so that the note needs no memory.
+bool LogPane::appendWhole(const char* text, int length, bool keepNoteRoom) {
+    int oldSize = buf.size();
+    int lines = int(std::count(text, text + length, '\n'));
+    int noteBytes = keepNoteRoom ? cutNoteLength : 0, noteLines = keepNoteRoom ? 1 : 0;
+    // ImGuiTextBuffer::append grows unless one byte more than it fills is free.
+    if (!reserveFor(buf.Buf, oldSize + length + 2 + noteBytes, textLimit + cutNoteLength + 2) ||
+        !reserveFor(lineOffsets, lineOffsets.Size + lines + noteLines, textLimit + 2))
+        return false;
     buf.append(text, text + length);
     for (int i = 0; i < length; i++)
         if (text[i] == '\n')
             lineOffsets.push_back(oldSize + i + 1);
+    return true;
 }
 
-// Doubles with realloc, where the system can move the pages of a large block
-// instead of copying and faulting them in afresh: appending a million lines
-// is then about a third faster. Dear ImGui's default allocator, which
-// repodeck never replaces, is malloc and free, so the buffer still frees as usual.
-void LogPane::reserveText(int needed) {
-    ImVector<char>& bytes = buf.Buf;
-    if (needed <= bytes.Capacity)
-        return;
-    int capacity = std::max(needed, bytes.Capacity > textLimit / 2 ? textLimit : bytes.Capacity * 2);
-    if (void* grown = realloc(bytes.Data, size_t(capacity))) {
-        bytes.Data = static_cast<char*>(grown);
-        bytes.Capacity = capacity;
-    }
+// Out of memory: the text is dropped whole, and one line says so where it
+// is missing, however many texts after it are dropped too.
+void LogPane::noteCut() {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    if (!cut)
+        cut = appendWhole(cutNote, cutNoteLength, false);
 }
 
 void LogPane::write(const char* text) {

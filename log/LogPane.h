@@ -45,7 +45,9 @@ struct LogPane {
 
 private:
     bool full = false;
-    void reserveText(int needed);
+    bool cut = false;  // the last text was dropped for lack of memory, and a line says so
+    bool appendWhole(const char* text, int length, bool keepNoteRoom);
+    void noteCut();
 
     // Lines that pass the filter, so a filtered frame does not test every line.
     // Complete lines [0, filteredUpTo) have been tested; the open last line is

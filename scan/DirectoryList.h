@@ -1,6 +1,7 @@
 // Listing one folder for the repository walk; one file per platform.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,18 +12,19 @@ constexpr char pathSeparator = '\\';
 constexpr char pathSeparator = '/';
 #endif
 
-// Which folder an entry is, where the platform can tell (device and inode on
-// Linux); lets the walk notice a link back to one of its own ancestors.
+// Which folder an entry is, whatever path reached it (device and inode on
+// Linux, volume serial number and file index on Windows); zero when unknown.
 struct FolderId {
     uint64_t device = 0;
     uint64_t inode = 0;
     bool known() const { return device != 0 || inode != 0; }
-    bool operator==(const FolderId&) const = default;
+    auto operator<=>(const FolderId&) const = default;
 };
 
 struct DirectoryEntry {
     std::string name;
     bool isFolder = false;  // links to folders count as folders
+    bool isLink = false;    // a symbolic link, a junction or another reparse point
 };
 
 struct FolderListing {
@@ -33,3 +35,14 @@ struct FolderListing {
 // Lists folder into listing. Returns false, with listing empty, when the
 // folder cannot be listed (gone, no permission, not a folder, path too long).
 bool listFolder(const std::string& folder, FolderListing& listing);
+
+// The absolute path that path leads to, every link on the way resolved, in
+// the form the platform's own paths take; empty when it cannot be resolved.
+std::string resolvedPath(const std::string& path);
+
+// Whether the resolved path lies in the resolved folder, or is that folder.
+inline bool isInside(const std::string& path, const std::string& folder) {
+    if (folder.empty() || path.compare(0, folder.size(), folder) != 0)
+        return false;
+    return path.size() == folder.size() || folder.back() == pathSeparator || path[folder.size()] == pathSeparator;
+}

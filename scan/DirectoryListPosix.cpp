@@ -1,11 +1,13 @@
 // Linux folder listing: opendir/readdir, then the entries sorted, because
 // readdir returns them in hash order and the walk's "stop at .git" would make
-// which folders are walked a matter of luck. Links to folders are followed.
+// which folders are walked a matter of luck. Paths resolve through realpath.
 #include "scan/DirectoryList.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 
@@ -54,6 +56,8 @@ bool listFolder(const std::string& folder, FolderListing& listing) {
         if (found->d_type == DT_DIR) {
             entry.isFolder = true;
         } else if (found->d_type == DT_LNK || found->d_type == DT_UNKNOWN) {
+            entry.isLink = found->d_type == DT_LNK ||
+                           (fstatat(fd, found->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode));
             // stat follows the link, so a link to a folder counts as a folder;
             // a dangling link stays a plain entry.
             entry.isFolder = fstatat(fd, found->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
@@ -62,4 +66,9 @@ bool listFolder(const std::string& folder, FolderListing& listing) {
     }
     std::sort(listing.entries.begin(), listing.entries.end(), walkOrder);
     return true;
+}
+
+std::string resolvedPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
+    return resolved ? resolved.get() : "";
 }

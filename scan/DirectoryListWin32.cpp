@@ -1,6 +1,6 @@
 // Windows folder listing: FindFirstFileA/FindNextFileA in the enumeration's own
-// order. Windows cannot name a folder here, so a junction cycle ends where the
-// pattern passes MAX_PATH, which is refused even where the platform would take it.
+// order; a folder's identity and a link's target come from a handle to it.
+// Names are UTF-8: the program's manifest makes that the narrow calls' code page.
 #include "scan/DirectoryList.h"
 
 #include <windows.h>
@@ -9,13 +9,28 @@
 
 namespace {
 
-struct FindHandle {
+struct Handle {
     HANDLE h;
-    ~FindHandle() {
+    BOOL(WINAPI* close)(HANDLE);
+    ~Handle() {
         if (h != INVALID_HANDLE_VALUE)
-            FindClose(h);
+            close(h);
     }
 };
+
+// A handle to the file or folder that path leads to, for asking about it only.
+Handle openToAsk(const std::string& path) {
+    return {CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr),
+            CloseHandle};
+}
+
+// The narrow find calls take at most MAX_PATH UTF-16 units, however many bytes
+// they are in UTF-8; past that a folder is refused even where the platform
+// would take it, so the walk does not depend on the long path setting.
+bool fitsNarrowCalls(const std::string& path) {
+    return MultiByteToWideChar(CP_ACP, 0, path.data(), int(path.size()), nullptr, 0) <= MAX_PATH - 1;
+}
 
 }  // namespace
 
@@ -23,12 +38,16 @@ bool listFolder(const std::string& folder, FolderListing& listing) {
     listing = {};
     // The separator is appended whatever folder ends in, as the walk joins names.
     std::string pattern = folder + "\\*.*";
-    if (pattern.size() > MAX_PATH - 1)
+    if (!fitsNarrowCalls(pattern))
         return false;
     WIN32_FIND_DATAA found;
-    FindHandle find{FindFirstFileA(pattern.c_str(), &found)};
+    Handle find{FindFirstFileA(pattern.c_str(), &found), FindClose};
     if (find.h == INVALID_HANDLE_VALUE)
         return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    Handle self = openToAsk(folder);
+    if (self.h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(self.h, &info))
+        listing.id = {info.dwVolumeSerialNumber, uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
     // FindNextFileA failing for any reason ends the folder, like its end does.
     do {
         if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
@@ -36,7 +55,23 @@ bool listFolder(const std::string& folder, FolderListing& listing) {
         DirectoryEntry entry;
         entry.name = found.cFileName;
         entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         listing.entries.push_back(std::move(entry));
     } while (FindNextFileA(find.h, &found));
     return true;
+}
+
+std::string resolvedPath(const std::string& path) {
+    Handle file = openToAsk(path);
+    char resolved[4 * MAX_PATH];
+    DWORD length = file.h == INVALID_HANDLE_VALUE ? 0 : GetFinalPathNameByHandleA(file.h, resolved, sizeof resolved, 0);
+    if (length == 0 || length >= sizeof resolved)
+        return {};
+    // Without the "\\?\" that marks a long path, so it reads like the others.
+    std::string text(resolved, length);
+    if (text.starts_with("\\\\?\\UNC\\"))
+        text.erase(2, 6);  // a share: "\\server\..."
+    else if (text.starts_with("\\\\?\\"))
+        text.erase(0, 4);
+    return text;
 }

@@ -1,5 +1,6 @@
 // The README scan thread: the start of each repository's README in "Read Me".
 #include "log/LogPane.h"
+#include "scan/DirectoryList.h"
 #include "scan/ReadmeFile.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
@@ -22,10 +23,12 @@ void readmeScan(RepositoryList repositories) {
             break;
         readmePane.addLog("%s\n\n", repository.c_str());
         // A candidate that exists but cannot be read (a folder, a pipe) still
-        // wins over the other one and shows as an empty line.
+        // wins over the other one and shows as an empty line; so does a link
+        // that leads out of the repository, to a secret or into /proc.
         std::string readme = findReadme(repository);
         if (!readme.empty()) {
-            std::string text = readFileStart(readme, previewLimit);
+            std::string target = resolvedPath(readme);
+            std::string text = isInside(target, resolvedPath(repository)) ? readFileStart(target, previewLimit) : "";
             if (text.size() > previewLimit) {
                 text.resize(previewLimit);
                 text += "...";

@@ -11,8 +11,10 @@
 using RepositoryList = std::list<std::string>;
 
 // Walks folder depth first and appends every folder that holds a ".git"
-// folder, reporting each in logsPane and reposPane. Stops at the next entry
-// once abortRequested is set.
+// folder, reporting each in logsPane and reposPane. Each folder is walked
+// once; a link is followed only into folder (and never into /proc, /sys or
+// /dev), one that leads elsewhere gets a line in logsPane. Stops at the next
+// entry once abortRequested is set.
 void findRepositories(const std::string& folder, RepositoryList& repositories);
 
 // Starts a scan thread in slot; one that cannot start (out of resources) is

@@ -1,0 +1,196 @@
+// The repository walk and the README preview on real trees in temporary folders.
+#include <fcntl.h>
+#include <filesystem>
+#include <future>
+#include <optional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "log/LogPane.h"
+#include "scan/Scan.h"
+#include "scan/ScanState.h"
+#include "tests/TempFolder.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// One entry of a tree, made with its parents: "PATH -> TARGET" is a link, a
+// path ending in "/" a folder, one ending in "|" a FIFO, any other a file.
+void makeEntry(const std::string& entry, const std::string& text = "") {
+    size_t arrow = entry.find(" -> ");
+    std::string path = entry.substr(0, arrow);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    if (arrow != std::string::npos)
+        std::filesystem::create_symlink(entry.substr(arrow + 4), path);
+    else if (path.back() == '/')
+        std::filesystem::create_directories(path);
+    else if (path.back() == '|')
+        ASSERT_EQ(mkfifo(path.substr(0, path.size() - 1).c_str(), 0644), 0);
+    else
+        writeFile(path, text);
+}
+
+template <typename Call>
+std::string appended(LogPane& pane, Call call) {
+    size_t at = pane.text().size();
+    call();
+    return pane.text().substr(at);
+}
+
+// A tree ("a -> b" a link) and what the walk of its folder "top" reports, in
+// order: repositories, and "a -> b" for a link not followed.
+struct TreeCase {
+    const char* name;
+    Lines tree, reports;
+    const char* scanned = "top";
+};
+
+Lines lattice() {  // ten levels, each with two links to the next: 2^10 paths to one repository
+    Lines tree = {"top/10/.git/"};
+    for (int i = 0; i < 20; i++)
+        tree.push_back("top/" + std::to_string(i / 2) + (i % 2 ? "/a" : "/b") + " -> ../" + std::to_string(i / 2 + 1));
+    return tree;
+}
+
+const TreeCase treeCases[] = {
+    {"NTFS order (ASCII letters upper-cased, then bytes), paths byte for byte, a trailing separator kept",
+     {"top/b/.git/", "top/B/.git/", "top/a/.git/", "top/Z/.git/", "top/_/.git/", "top/\xff/.git/", "top/-/.git/",
+      "top/A.txt", "top/a b/.git/", "top/n\nl/.git/"},
+     {"top//-", "top//a", "top//a b", "top//B", "top//b", "top//n\nl", "top//Z", "top//_", "top//\xff"}, "top/"},
+    {"a folder ends at its .git folder; other spellings and a .git file are no repository",
+     {"top/.git/", "top/zz/.git/", "top/!x/.GIT/a/.git/", "top/!x/.github/b/.git/", "top/!x/.gitx/.git/",
+      "top/!x/w/.git", "top/!x/w/s/.git/", "top/!x/p|", "top/-in/.git/", "top/-in/-n/.git/", "top/-in/zz/.git/"},
+     {"top/!x/.GIT/a", "top/!x/.github/b", "top/!x/.gitx", "top/!x/w/s", "top/-in/-n", "top/-in", "top"}},
+
+    {"a lattice of links lists its repository once", lattice(), {"top/0/a/a/a/a/a/a/a/a/a/a"}},
+    {"links that lead outside are not followed",
+     {"top/!escape -> /etc", "top/!root -> /", "top/!file -> ../secret", "top/!gone -> ../none", "top/.git/", "secret"},
+     {"top/!escape -> /etc", "top/!root -> /", "top"}},
+    {"each folder once, whatever reaches it, the scanned folder itself a link",
+     {"top -> real", "real/-up -> .", "real/0 -> r", "real/1 -> r", "real/r/.git/"}, {"top/0"}},
+};
+
+TEST(Discovery, WalksEachTree) {
+    for (const TreeCase& c : treeCases) {
+        SCOPED_TRACE(c.name);
+        TempFolder root;
+        for (const std::string& entry : c.tree)
+            makeEntry(root / entry);
+        RepositoryList repositories, list;
+        std::string logs;
+        for (const std::string& report : c.reports) {
+            bool link = report.find(" -> ") != std::string::npos;
+            logs += (link ? "Link Not Followed: " : "Repository Found: ") + root / report + "\n";
+            if (!link)
+                repositories.push_back(root / report);
+        }
+        EXPECT_EQ(appended(logsPane, [&] { findRepositories(root / c.scanned, list); }), logs);
+        EXPECT_EQ(list, repositories);
+    }
+}
+
+TEST(Discovery, NeverFollowsALinkIntoTheKernelsFolders) {
+    // /proc/self is a link; in it, an open folder shows as a link to that folder.
+    int task = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    RepositoryList list;
+    std::string logs = appended(logsPane, [&] { findRepositories("/proc/self", list); });
+    close(task);
+    std::string line = "Link Not Followed: /proc/self/fd/" + std::to_string(task) + " -> " +
+                       std::filesystem::canonical("/proc/self").string() + "/task\n";
+    EXPECT_NE(logs.find(line), std::string::npos) << line;
+}
+
+TEST(Discovery, StopEndsTheWholeWalkAndKeepsWhatWasFound) {
+    TempFolder root;
+    for (const char* entry : {"a/x/.git/", "a/y/.git/", "b/.git/"})
+        makeEntry(root / entry);
+    RepositoryList list;
+    // The walk waits at its first "Repositories" line until the stop is set.
+    std::unique_lock<std::recursive_mutex> repos(reposPane.mutex);
+    std::thread walker([&] { findRepositories(root.path(), list); });
+    while (logsPane.text().find("Repository Found: " + root / "a/x\n") == std::string::npos)
+        std::this_thread::yield();
+    scanState.abortRequested = true;
+    repos.unlock();
+    walker.join();
+    scanState.abortRequested = false;
+    EXPECT_EQ(list, RepositoryList{root / "a/x"});
+}
+
+// A repository's block in "Read Me": path, empty line, text if a README was taken, separator.
+std::string block(const std::string& repository, std::optional<std::string> text) {
+    return repository + "\n\n" + (text ? *text + "\n" : "") + separatorLine;
+}
+
+const std::string closingLines = std::string("ReadMe Scan Finished !!!\n") + separatorLine;
+
+// A repository's files, as makeEntry takes them, and the text it shows.
+struct Repository {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::optional<std::string> shown;
+};
+
+const Repository repositories[] = {
+    {"both", {{"README.MD", "markdown\n"}, {"README.txt", "text"}}, "markdown\n"},
+    {"onlyTxt", {{"readme.TXT", "only text"}}, "only text"},
+    {"none", {{"README", "no"}, {"README.markdown", "no"}, {"READ.ME", "no"}}, {}},
+    {"exact", {{"README.md", std::string(256, 'a')}}, std::string(256, 'a')},
+    {"longer", {{"README.md", std::string(256, 'b') + "c"}}, std::string(256, 'b') + "..."},
+    {"zero", {{"README.md", std::string("0123456789\0after", 16)}}, "0123456789"},
+    {"utf8", {{"README.md", std::string(255, 'f') + "\xc3\xa9"}}, std::string(255, 'f') + "\xc3..."},
+    {"linkInside", {{"README.md -> docs/intro", ""}, {"docs/intro", "own text"}}, "own text"},
+    // From here on the first candidate wins but reads as nothing.
+    {"folder", {{"README.MD/", ""}, {"README.txt", "no"}}, ""},
+    {"fifo", {{"README.md|", ""}, {"README.txt", "no"}}, ""},
+    {"device", {{"README.md -> /dev/zero", ""}}, ""},
+    {"dangling", {{"readme.MD -> missing", ""}, {"README.txt", "no"}}, ""},
+    {"secret", {{"README.md -> ../private", ""}}, ""},
+    {"neighbour", {{"README.md -> ../onlyTxt/readme.TXT", ""}}, ""},
+    {"environment", {{"README.md -> /proc/self/environ", ""}}, ""},
+};
+
+TEST(ReadmeScan, ShowsTheStartOfEachRepositorysOwnReadme) {
+    TempFolder root;
+    writeFile(root / "private", "never shown");
+    RepositoryList paths = {root / "gone"};
+    std::string expected = block(root / "gone", {});
+    for (const Repository& repository : repositories) {
+        for (const auto& [name, text] : repository.files)
+            makeEntry(root / repository.name + "/" + name, text);
+        paths.push_back(root / repository.name);
+        expected += block(root / repository.name, repository.shown);
+    }
+    // The same repository once more, reached through a link to it.
+    makeEntry(root / "viaLink -> linkInside");
+    paths.push_back(root / "viaLink");
+    expected += block(root / "viaLink", "own text");
+    std::filesystem::resize_file(root / "longer/README.md", uint64_t(1) << 30);  // sparse: costs no disk
+
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    auto running = std::async(std::launch::async, [&] {
+        return appended(readmePane, [&] { readmeScan(paths); });
+    });
+    // A generous bound that only catches a read that waits on the pipe.
+    if (running.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        close(open((root / "fifo/README.md").c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
+        FAIL() << "the preview waited on a pipe";
+    }
+    EXPECT_EQ(running.get(), expected + closingLines);
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "kilobytes more at the peak: a README read whole";
+}
+
+TEST(ReadmeScan, StopShowsNoFurtherRepositoryAndStillWritesTheClosingLines) {
+    scanState.abortRequested = true;
+    EXPECT_EQ(appended(readmePane, [] { readmeScan({"/"}); }), closingLines);
+    scanState.abortRequested = false;
+}
+
+}  // namespace
