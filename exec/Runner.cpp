@@ -21,7 +21,7 @@ int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder
 }
 
 bool keepChunk(std::string& captured, const char* chunk, size_t length) {
-    static const char cut[] = "\n[repodeck] The rest of this output was dropped: not enough memory.\n";
+    static const char cut[] = "\n[repodeck] Output was cut here for lack of memory.\n";
     try {
         // Room for the closing zero and the cut line too, so neither needs
         // memory that may not be there.

@@ -230,6 +230,22 @@ TEST_F(ScanCli, EscapesControlCharactersOnlyOnATerminal) {
     EXPECT_EQ(Cli(temp, {"--no-fetch", "--pane", "Repositories", tree.path()}).wait().out.find(hostile + "\n"), 0u);
 }
 
+// 100 MB of git output with little memory to spare: what cannot be kept is
+// cut with a line saying so, and the scan goes on to its end.
+TEST_F(ScanCli, HugeOutputWithoutMemoryIsCutNotFatal) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve more address space than these limits leave";
+#endif
+    FakeGit fake;
+    fake.script("fetch", "count 12000000\n");
+    std::filesystem::create_directories(tree / "repo/.git");
+    Finished done = Cli(temp, {"--pane", "Logs", "--pane", "Compacts", tree.path()}, Cli::toFile, "ulimit -v 250000")
+                        .wait();
+    EXPECT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_NE(done.out.find("for lack of memory.\n"), std::string::npos);
+    EXPECT_NE(done.out.find("Fetch Scan Finished !!!\n== Compacts =="), std::string::npos);
+}
+
 // Out of threads (each needs a stack larger than the memory left): the part
 // that cannot start is reported and the status is 1, never an abort.
 TEST_F(ScanCli, ThreadThatCannotStartIsReported) {
