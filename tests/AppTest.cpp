@@ -1,5 +1,6 @@
 // The start-up, frame loop and shutdown that both hosts share, over a host
-// that records what it is asked and reports the window closed when told to.
+// that plays a script of events and records what it is asked; and the folder
+// the picker starts in, over a picker that records it.
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -10,7 +11,9 @@
 
 #include "app/App.h"
 #include "app/Host.h"
+#include "app/MainWindow.h"
 #include "log/LogPane.h"
+#include "scan/FolderPicker.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 #include "tests/TestRepos.h"
@@ -18,57 +21,58 @@
 namespace {
 
 std::vector<std::string> calls;
+std::vector<host::Events> events;  // one per handleEvents; closed when used up
 bool windowCanBeMade = true;
-int framesBeforeClose = 0;
 bool scanRunningAtDestroy = false;
-ImVec4 clearColourSeen;
+std::vector<std::string> pickerStarts;
+std::optional<std::string> picked;
+std::vector<int> ctrlKeys;  // held with Ctrl in the next frames, one each; -1 for none
 
 }  // namespace
 
-namespace host {
-
-bool create(const char* title) {
-    calls.push_back(std::string("create ") + title);
-    return windowCanBeMade;
+std::optional<std::string> pickFolder(const std::string& start, uintptr_t) {
+    pickerStarts.push_back(start);
+    return picked;
 }
 
+namespace host {
+
+bool create(const char* title) { return calls.push_back(std::string("create ") + title), windowCanBeMade; }
 void initBackends() {
-    // The context exists, with the theme already laid over the dark preset.
-    ImVec4 text = ImGui::GetStyle().Colors[ImGuiCol_Text];
-    calls.push_back(text.w == 0.78f ? "initBackends, themed" : "initBackends");
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;  // a test leaves no imgui.ini behind
     io.DisplaySize = ImVec2(1280, 800);
-    unsigned char* pixels;
-    int width, height;
-    io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
+    for (int key = 0; key < ImGuiKey_COUNT; key++)
+        io.KeyMap[key] = key;
 }
-
-bool pollEvents() {
-    calls.push_back("pollEvents");
-    return framesBeforeClose-- > 0;
+Events handleEvents(double wait) {
+    calls.push_back(wait > 0 ? "wait" : "poll");
+    Events next = events.empty() ? Events::closed : events.front();
+    if (!events.empty())
+        events.erase(events.begin());
+    return next;
 }
-
 bool isMinimised() { return false; }
-
 void newFrame() {
-    calls.push_back("newFrame");
-    ImGui::GetIO().DeltaTime = 1.0f / 60;
+    ImGuiIO& io = ImGui::GetIO();
+    io.DeltaTime = 1.0f / 60;
+    std::fill(std::begin(io.KeysDown), std::end(io.KeysDown), false);
+    io.KeyCtrl = !ctrlKeys.empty() && ctrlKeys.front() >= 0;
+    if (io.KeyCtrl)
+        io.KeysDown[ctrlKeys.front()] = true;
+    if (!ctrlKeys.empty())
+        ctrlKeys.erase(ctrlKeys.begin());
 }
-
-void present(const float clearColour[4]) {
-    ImDrawData* drawn = ImGui::GetDrawData();
-    calls.push_back(drawn && drawn->CmdListsCount > 0 ? "present, drawn" : "present");
-    clearColourSeen = ImVec4(clearColour[0], clearColour[1], clearColour[2], clearColour[3]);
-}
-
+void present(const float[4]) { calls.push_back("frame"); }
+float contentScale() { return 1; }
+FontFiles fontFiles() { return {}; }
+void reloadFontTexture() { calls.push_back("fonts " + std::to_string(int(ImGui::GetIO().Fonts->Fonts[0]->FontSize))); }
+int keyIndex(Key key) { return 100 + int(key); }
 void setWindowTitle(const char*) {}
-void openLink(const char*) {}
-
-void shutdownBackends() {
-    calls.push_back(scanState.abortRequested ? "shutdownBackends, abort raised" : "shutdownBackends");
-}
-
+uintptr_t nativeWindow() { return 0; }
+std::string readmePath() { return {}; }
+bool openDocument(const std::string&) { return false; }
+void shutdownBackends() { calls.push_back(scanState.abortRequested ? "shutdown, abort raised" : "shutdown"); }
 void destroy() {
     calls.push_back(ImGui::GetCurrentContext() ? "destroy" : "destroy, context gone");
     scanRunningAtDestroy = scanState.optionScanThread.joinable() && scanState.optionScanRunning;
@@ -82,9 +86,8 @@ class AppTest : public testing::Test {
 protected:
     void SetUp() override {
         resetScanState();
-        calls.clear();
+        calls.clear(), events.clear(), pickerStarts.clear();
         windowCanBeMade = true;
-        scanRunningAtDestroy = false;
     }
     void TearDown() override { stopScan(); }
 };
@@ -94,6 +97,30 @@ TEST_F(AppTest, WindowThatCannotBeMadeEndsWithOneAndNothingElse) {
     EXPECT_EQ(runApp(), 1);
     EXPECT_EQ(calls, std::vector<std::string>{"create repodeck"});
     EXPECT_EQ(ImGui::GetCurrentContext(), nullptr);
+}
+
+// Idle, the loop draws a few frames after an event and then only waits; a
+// wait that brings nothing draws nothing.
+TEST_F(AppTest, IdleWindowWaitsAndDrawsOnlyAfterEvents) {
+    using E = host::Events;
+    events = {E::none, E::none, E::none, E::none, E::none, E::some, E::none, E::none, E::none, E::none, E::none};
+    EXPECT_EQ(runApp(), 0);
+    std::vector<std::string> expected = {"create repodeck", "poll", "frame", "poll", "frame", "poll", "frame",
+                                         "wait", "wait", "wait", "frame", "poll", "frame", "poll", "frame", "poll",
+                                         "frame", "wait", "wait", "wait", "shutdown, abort raised",
+                                         "destroy, context gone"};
+    EXPECT_EQ(calls, expected);
+}
+
+TEST_F(AppTest, ZoomKeysRebuildTheFontAtTheNewSize) {
+    using host::Key, host::keyIndex;
+    events.assign(8, host::Events::some);
+    ctrlKeys = {keyIndex(Key::equal), -1, keyIndex(Key::equal), -1, keyIndex(Key::zero), -1, keyIndex(Key::minus)};
+    EXPECT_EQ(runApp(), 0);
+    std::vector<std::string> fonts;
+    std::copy_if(calls.begin(), calls.end(), std::back_inserter(fonts), [](auto& c) { return c.rfind("fonts", 0) == 0; });
+    EXPECT_EQ(fonts, (std::vector<std::string>{"fonts 14", "fonts 16", "fonts 13", "fonts 12"}));
+    zoom = 1.0f;
 }
 
 // A git fetch that runs until the test lets it go (or for five minutes).
@@ -113,33 +140,34 @@ TEST_F(AppTest, CloseDuringAScanTearsTheWindowDownThenStopsTheScan) {
     while (!std::filesystem::exists(temp / "started"))
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
-    framesBeforeClose = 3;
+    events = {host::Events::none, host::Events::none};
     EXPECT_EQ(runApp(), 0);
-
-    std::vector<std::string> expected = {"create repodeck", "initBackends, themed"};
-    for (int i = 0; i < 3; i++)
-        expected.insert(expected.end(), {"pollEvents", "newFrame", "present, drawn"});
     // No frame after the close; abortRequested raised before the teardown.
-    expected.insert(expected.end(), {"pollEvents", "shutdownBackends, abort raised", "destroy, context gone"});
+    std::vector<std::string> expected = {"create repodeck", "poll", "frame", "poll", "frame", "poll",
+                                         "shutdown, abort raised", "destroy, context gone"};
     EXPECT_EQ(calls, expected);
     EXPECT_TRUE(scanRunningAtDestroy);
-
     // The fetch was never let go: runApp returned because stopScan ended it.
     EXPECT_FALSE(scanState.optionScanThread.joinable());
     EXPECT_FALSE(scanState.busy());
     EXPECT_NE(logsPane.text().find("Error Code: -1"), std::string::npos) << logsPane.text();
-
-    EXPECT_EQ(clearColourSeen.x, 0.45f);
-    EXPECT_EQ(clearColourSeen.y, 0.55f);
-    EXPECT_EQ(clearColourSeen.z, 0.60f);
-    EXPECT_EQ(clearColourSeen.w, 1.00f);
 }
 
-TEST_F(AppTest, CloseWithNoScanEverStartedEndsWithZero) {
-    framesBeforeClose = 1;
-    EXPECT_EQ(runApp(), 0);
-    EXPECT_EQ(calls.back(), "destroy, context gone");
-    EXPECT_FALSE(scanState.busy());
+// The picker starts at home the first time, then where the last scan was;
+// a folder named on the command line counts, and Rescan needs no picker.
+TEST_F(AppTest, PickerStartsAtTheLastFolderScanned) {
+    TempFolder first, second;
+    picked = first.path();
+    scanFolder();
+    picked = std::nullopt;  // cancelled: the last folder stays
+    scanFolder();
+    scanFolderAt(second.path());
+    rescanFolder();
+    waitForScan();
+    picked = std::nullopt;
+    scanFolder();
+    EXPECT_EQ(pickerStarts, (std::vector<std::string>{"", first.path(), second.path()}));
+    EXPECT_EQ(occurrences(logsPane.text(), "Path to Scan: " + second.path() + "\n"), 2);
 }
 
 }  // namespace
