@@ -3,6 +3,7 @@
 // keys are worked by setting the io fields a host backend would set.
 #pragma once
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -11,8 +12,9 @@
 
 class Headless {
 public:
-    Headless(float width = 1280, float height = 800) {
-        context = ImGui::CreateContext();
+    using Draw = std::function<void()>;
+
+    Headless(float width = 1280, float height = 800) : context(ImGui::CreateContext()) {
         ImGuiIO& io = ImGui::GetIO();
         io.IniFilename = nullptr;
         io.DisplaySize = ImVec2(width, height);
@@ -28,12 +30,9 @@ public:
         io.ClipboardUserData = &clipboard;
     }
     ~Headless() { ImGui::DestroyContext(context); }
-    Headless(const Headless&) = delete;
-    Headless& operator=(const Headless&) = delete;
 
-    // One whole frame; draw is called between NewFrame and Render, before
-    // runs first, where a host takes its keys.
-    void frame(const std::function<void()>& draw, const std::function<void()>& before = nullptr) {
+    // One whole frame: before runs first, where a host takes its keys.
+    void frame(const Draw& draw, const Draw& before = nullptr) {
         if (before)
             before();
         ImGui::NewFrame();
@@ -41,41 +40,43 @@ public:
         ImGui::Render();
     }
 
-    // The text that draw puts on the screen, one item per line. A frame is
-    // drawn first, since new windows lay themselves out before showing items.
-    std::string capture(const std::function<void()>& draw) {
-        frame(draw);
+    // The text that draw shows in one frame, one item per line; the clipboard stays.
+    std::string capture(const Draw& draw) {
         std::string saved = clipboard;
-        frame([&] {
-            ImGui::LogToClipboard();
-            draw();
-            ImGui::LogFinish();
-        });
+        frame([&] { ImGui::LogToClipboard(), draw(), ImGui::LogFinish(); });
         std::swap(saved, clipboard);
         return saved;
     }
 
-    // Press and release the left button at pos, one frame each, so a button
-    // under it reports its click in the last frame.
-    void click(ImVec2 pos, const std::function<void()>& draw) {
-        ImGui::GetIO().MousePos = pos;
-        frame(draw);
-        ImGui::GetIO().MouseDown[0] = true;
-        frame(draw);
-        ImGui::GetIO().MouseDown[0] = false;
-        frame(draw);
+    // Clicks an item the way a user finds it: the mouse sweeps the display
+    // until Dear ImGui reports the item hovered, then presses and releases
+    // the left button, one frame each. False when no such item shows.
+    bool click(ImGuiID id, const Draw& draw, const Draw& before = nullptr) {
+        ImGuiIO& io = ImGui::GetIO();
+        for (io.MousePos.y = 3; io.MousePos.y < io.DisplaySize.y; io.MousePos.y += 6)
+            for (io.MousePos.x = 3; io.MousePos.x < io.DisplaySize.x; io.MousePos.x += 12)
+                if (frame(draw, before), GImGui->HoveredId == id) {
+                    for (bool down : {true, false})
+                        io.MouseDown[0] = down, frame(draw, before);
+                    return true;
+                }
+        return false;
+    }
+
+    // The window whose name holds part, from the last frame.
+    static ImGuiWindow* window(const char* part) {
+        for (ImGuiWindow* window : GImGui->Windows)
+            if (strstr(window->Name, part))
+                return window;
+        return nullptr;
     }
 
     // A key held for one frame with Ctrl and Shift as given, then released.
-    void press(int key, const std::function<void()>& draw, bool ctrl = false, bool shift = false,
-               const std::function<void()>& before = nullptr) {
+    void press(int key, const Draw& draw, bool ctrl = false, bool shift = false, const Draw& before = nullptr) {
         ImGuiIO& io = ImGui::GetIO();
-        io.KeyCtrl = ctrl;
-        io.KeyShift = shift;
-        io.KeysDown[key] = true;
-        frame(draw, before);
-        io.KeysDown[key] = false;
-        frame(draw, before);
+        io.KeyCtrl = ctrl, io.KeyShift = shift;
+        for (bool down : {true, false})
+            io.KeysDown[key] = down, frame(draw, before);
         io.KeyCtrl = io.KeyShift = false;
     }
 

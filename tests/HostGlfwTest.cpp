@@ -1,17 +1,17 @@
-// The Linux host, under a virtual X server: its idle wait, the close on a
+// The Linux host under a virtual X server: its idle wait, the close on a
 // signal, the folder picker it owns, and the opener of the About tab's README.
 // The test program is linked with the real host file, whose main calls
 // runApp: here runApp runs the tests instead of the window.
-#include <cerrno>
+#include <gtest/gtest.h>  // before X11's headers, whose macros clash with its names
+
 #include <chrono>
 #include <csignal>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
-#include <gtest/gtest.h>  // before X11's headers, whose macros clash with its names
-#include <gtk/gtk.h>
 #include <gdk/gdkx.h>
+#include <gtk/gtk.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,18 +29,7 @@ int runApp(const char*) {
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
-}
-
-// No child of this process is left, running or finished.
-bool noChildren() { return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using Clock = std::chrono::steady_clock;
 
 // A wait of 30 seconds that must end long before: a lost wake fails the test.
 TEST(HostGlfwTest, PaneTextAndSignalsEndTheIdleWait) {
@@ -52,16 +41,16 @@ TEST(HostGlfwTest, PaneTextAndSignalsEndTheIdleWait) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             signal ? kill(getpid(), signal) : (logsPane.addLog("wake\n"), 0);
         });
-        auto start = std::chrono::steady_clock::now();
+        Clock::time_point start = Clock::now();
         EXPECT_EQ(host::handleEvents(30), signal ? host::Events::closed : host::Events::some) << signal;
-        EXPECT_LT(secondsSince(start), 20) << signal;
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(20)) << signal;
         other.join();
     }
     host::destroy();
 }
 
-// The picker opens at the start folder (home the first time), above the
-// owner window, and never makes folders; it is cancelled once inspected.
+// Looks at the open picker, then cancels it: the folder it shows (once
+// loaded), whether it may make folders, and the window it stays above.
 struct Seen {
     int tries = 0;
     std::string folder;
@@ -71,28 +60,25 @@ struct Seen {
 
 gboolean inspectPicker(gpointer data) {
     Seen& seen = *static_cast<Seen*>(data);
-    GList* windows = gtk_window_list_toplevels();
     bool done = ++seen.tries > 200;  // 20 s: a picker that never shows fails instead of hanging
-    for (GList* item = windows; item; item = item->next)
-        if (GTK_IS_FILE_CHOOSER(item->data) && gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
-            char* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(item->data));
-            seen.folder = folder ? folder : "";
-            g_free(folder);
-            if (seen.folder.empty() && !done)
-                continue;  // the folder is still being loaded
-            seen.createFolders = gtk_file_chooser_get_create_folders(GTK_FILE_CHOOSER(item->data));
-            GdkWindow* dialog = gtk_widget_get_window(GTK_WIDGET(item->data));
-            Window parent = 0;
-            XGetTransientForHint(GDK_WINDOW_XDISPLAY(dialog), GDK_WINDOW_XID(dialog), &parent);
-            seen.transientFor = parent;
-            gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_CANCEL);
-            done = true;
-        }
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item; item = item->next) {
+        if (!GTK_IS_FILE_CHOOSER(item->data) || !gtk_widget_get_mapped(GTK_WIDGET(item->data)))
+            continue;
+        char* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(item->data));
+        seen.folder = folder ? folder : "";
+        g_free(folder);
+        seen.createFolders = gtk_file_chooser_get_create_folders(GTK_FILE_CHOOSER(item->data));
+        GdkWindow* dialog = gtk_widget_get_window(GTK_WIDGET(item->data));
+        XGetTransientForHint(GDK_WINDOW_XDISPLAY(dialog), GDK_WINDOW_XID(dialog), &seen.transientFor);
+        if (!seen.folder.empty() || done)
+            gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_CANCEL), done = true;
+    }
     g_list_free(windows);
     return done ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
 }
 
-TEST(HostGlfwTest, PickerOpensAtTheStartFolderAboveTheWindow) {
+TEST(HostGlfwTest, PickerOpensAtTheStartFolderOrHomeAboveTheWindow) {
     ASSERT_TRUE(host::create("repodeck test"));
     TempFolder start;
     for (const std::string& folder : {start.path(), std::string()}) {
@@ -106,14 +92,15 @@ TEST(HostGlfwTest, PickerOpensAtTheStartFolderAboveTheWindow) {
     host::destroy();
 }
 
-// From the build folder, the README is the checkout's.
 TEST(HostGlfwTest, ReadmeOfAProgramInItsBuildFolderIsTheCheckouts) {
     EXPECT_EQ(host::readmePath(), REPODECK_SOURCE_DIR "/README.md");
 }
 
-// A stand-in xdg-open, alone on the search path, records its arguments and
+// A stand-in xdg-open, first on the search path, records its arguments and
 // where its standard streams lead, then waits until the test lets it finish.
 TEST(HostGlfwTest, OpenerGetsThePathAsOneArgumentAndIsNotWaitedFor) {
+    auto read = [](const std::string& path) { return (std::stringstream() << std::ifstream(path).rdbuf()).str(); };
+    auto noChildren = [] { return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; };
     TempFolder bin, out;
     std::string savedPath = getenv("PATH");
     setenv("PATH", bin.path().c_str(), 1);
@@ -132,9 +119,9 @@ TEST(HostGlfwTest, OpenerGetsThePathAsOneArgumentAndIsNotWaitedFor) {
     EXPECT_TRUE(noChildren());  // returned with nothing left to reap
     for (int i = 0; i < 2000 && access((out / "args").c_str(), F_OK) != 0; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s at most: a hang, not a measure
-    EXPECT_EQ(readFile(out / "args"), std::string(path) + "\n");
+    EXPECT_EQ(read(out / "args"), std::string(path) + "\n");
     EXPECT_NE(access((out / "pwned").c_str(), F_OK), 0);  // no shell read the path
-    EXPECT_EQ(readFile(out / "streams"), "/dev/null\n/dev/null\n/dev/null\n");
+    EXPECT_EQ(read(out / "streams"), "/dev/null\n/dev/null\n/dev/null\n");
     writeFile(out / "release", "");
     setenv("PATH", savedPath.c_str(), 1);
 }
