@@ -1,5 +1,7 @@
-// The main window in a real headless Dear ImGui context: what it shows, what
-// its controls change, and what it asks of the host and of the scan.
+// The main window and the frame loop in a real headless Dear ImGui context,
+// over a host that plays a script of events and records what it is asked, and
+// a picker that records where it opens: what the window shows, what its
+// controls change, and what it asks of the host and of the scan.
 #include <chrono>
 #include <cstring>
 #include <sstream>
@@ -8,53 +10,109 @@
 
 #include <gtest/gtest.h>
 
+#include "app/App.h"
 #include "app/Host.h"
 #include "app/MainWindow.h"
 #include "app/Theme.h"
 #include "log/LogPane.h"
+#include "scan/FolderPicker.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 #include "tests/Headless.h"
 #include "tests/TempFolder.h"
 
-// The host and the picker's side of the scan, recorded in their place.
 namespace {
-std::vector<std::string> titles, opened, scans;
-std::string readme, lastFolder;
-bool opens = true;
+std::vector<std::string> calls, titles, opened, pickerStarts;
+std::vector<host::Events> events;  // one per handleEvents; closed when used up
+std::string readme;
+std::optional<std::string> picked;
+bool opens = true, scanRunningAtDestroy = false;
+int zoomKeys = 8;  // the next of newFrame's keys; 0 starts them
 }  // namespace
 
+std::optional<std::string> pickFolder(const std::string& start, uintptr_t owner) {
+    pickerStarts.push_back(start + " above " + std::to_string(owner));
+    return picked;
+}
+
 namespace host {
+bool create(const char* title) { return calls.push_back(std::string("create ") + title), true; }
+void initBackends() {
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;  // a test leaves no imgui.ini behind
+    io.DisplaySize = ImVec2(1280, 800);
+    for (int key = 0; key < ImGuiKey_COUNT; key++)
+        io.KeyMap[key] = key;
+}
+Events handleEvents(double wait) {
+    calls.push_back(wait > 0 ? "wait" : "poll");
+    Events next = events.empty() ? Events::closed : events.front();
+    if (!events.empty())
+        events.erase(events.begin());
+    return next;
+}
+// Zoom keys held with Ctrl, one every other frame: +, +, 0, -.
+void newFrame() {
+    static const int keys[] = {-1, 102, -1, 102, -1, 104, -1, 103};
+    ImGuiIO& io = ImGui::GetIO();
+    io.DeltaTime = 1.0f / 60;
+    std::fill(std::begin(io.KeysDown), std::end(io.KeysDown), false);
+    int key = zoomKeys < 8 ? keys[zoomKeys++] : -1;
+    if ((io.KeyCtrl = key >= 0))
+        io.KeysDown[key] = true;
+}
+void present(const float[4]) { calls.push_back("frame"); }
+void reloadFontTexture() { calls.push_back("fonts " + std::to_string(int(ImGui::GetIO().Fonts->Fonts[0]->FontSize))); }
+void shutdownBackends() { calls.push_back(scanState.abortRequested ? "shutdown, abort raised" : "shutdown"); }
+void destroy() {
+    calls.push_back(ImGui::GetCurrentContext() ? "destroy" : "destroy, context gone");
+    scanRunningAtDestroy = scanState.optionScanRunning;
+}
+bool isMinimised() { return false; }
+float contentScale() { return 1; }
+FontFiles fontFiles() { return {}; }
+int keyIndex(Key key) { return 100 + int(key); }
 void setWindowTitle(const char* title) { titles.push_back(title); }
 uintptr_t nativeWindow() { return 7; }
-int keyIndex(Key key) { return 100 + int(key); }
 std::string readmePath() { return readme; }
 bool openDocument(const std::string& path) { return opened.push_back(path), opens; }
 }  // namespace host
 
-void scanFolder(uintptr_t owner) { scans.push_back("picker " + std::to_string(owner)); }
-void scanFolderAt(const std::string& folder) { scans.push_back(folder); }
-void rescanFolder() { scanFolderAt(lastFolder); }
-const std::string& lastScannedFolder() { return lastFolder; }
-
 namespace {
+
+int occurrences(const std::string& text, const std::string& needle) {
+    int found = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        found++;
+    return found;
+}
+
+// Repositories whose stand-in git fetch sleeps for a minute: only a stop ends it in time.
+void makeSlowRepositories(const TempFolder& root, std::initializer_list<const char*> names) {
+    for (std::string name : names) {
+        std::filesystem::create_directories(root / name + pathSeparator + ".git");
+        writeFile(root / name + pathSeparator + ".fakegit-fetch", "sleep 60000\n");
+    }
+}
+
+void resetState() {
+    frameCounter = 0, aboutAnimationTime = 0, opens = true, picked.reset();
+    windowTitle.clear(), calls.clear(), events.clear(), titles.clear(), opened.clear(), pickerStarts.clear();
+    readme.clear();
+    scanState.scanPath[0] = '\0';
+    scanState.abortRequested = false;
+    ScanOptions& o = scanState.options;
+    o.fetchEnabled = true, o.pullEnabled = o.submoduleEnabled = o.statusEnabled = false;
+    o.remoteEnabled = o.readmeEnabled = false;
+    for (const PaneTab& tab : paneTabs) {
+        std::lock_guard<std::recursive_mutex> lock(tab.pane->mutex);
+        tab.pane->clear();
+    }
+}
 
 class MainWindowTest : public testing::Test {
 protected:
-    void SetUp() override {
-        frameCounter = 0, aboutAnimationTime = 0, opens = true;
-        windowTitle.clear(), titles.clear(), opened.clear(), scans.clear(), lastFolder.clear(), readme.clear();
-        scanState.scanPath[0] = '\0';
-        scanState.abortRequested = false;
-        ScanOptions& o = scanState.options;
-        o.fetchEnabled = true, o.pullEnabled = o.submoduleEnabled = o.statusEnabled = false;
-        o.remoteEnabled = o.readmeEnabled = false;
-        for (const PaneTab& tab : paneTabs) {
-            std::lock_guard<std::recursive_mutex> lock(tab.pane->mutex);
-            tab.pane->clear();
-        }
-        frames(2);
-    }
+    void SetUp() override { resetState(), frames(2); }
     void TearDown() override { stopScan(), scanState.mainScanRunning = false; }
 
     void frames(int count) {
@@ -126,10 +184,7 @@ TEST_F(MainWindowTest, CheckBoxesFlipTheirOptionsAlsoWhileBusy) {
 // count the repositories, and "Stop" ends the scan and its child.
 TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
     TempFolder root;
-    for (std::string name : {"one", "two", "three"}) {
-        std::filesystem::create_directories(root / name + pathSeparator + ".git");
-        writeFile(root / name + pathSeparator + ".fakegit-fetch", "sleep 60000\n");
-    }
+    makeSlowRepositories(root, {"one", "two", "three"});
     ASSERT_TRUE(startMainScan(root.path().c_str()));
     std::string status;
     for (int i = 0; i < 2000 && status.find(" of ") == std::string::npos; i++)
@@ -140,17 +195,28 @@ TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
     EXPECT_FALSE(scanState.busy());
     EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
     EXPECT_NE(logsPane.text().find("Error Code: -1"), std::string::npos) << logsPane.text();
-    EXPECT_TRUE(scans.empty());  // no picker was opened
+    EXPECT_TRUE(pickerStarts.empty());
 }
 
-TEST_F(MainWindowTest, ScanFolderPicksAndRescanOrF5RepeatTheLastFolder) {
+// The picker opens at home (an empty start) the first time, then where the
+// last scan was, also one named on the command line; Rescan and F5 scan that
+// folder again without it, and do nothing before the first scan.
+TEST_F(MainWindowTest, PickerStartsAtTheLastFolderAndRescanNeedsNone) {
+    TempFolder first, second;
+    auto scanned = [&](const TempFolder& folder) { return occurrences(logsPane.text(), "Scan: " + folder.path() + "\n"); };
+    click(mainWindow()->GetID("Rescan"));
+    picked = first.path();
     click(mainWindow()->GetID("Scan Folder"));
-    click(mainWindow()->GetID("Rescan"));  // nothing scanned yet: disabled, and F5 too
-    ui.press(host::keyIndex(host::Key::f5), drawMainWindow);
-    lastFolder = "/last";
+    picked.reset();  // cancelled: the last folder stays
+    click(mainWindow()->GetID("Scan Folder"));
+    scanFolderAt(second.path());
     click(mainWindow()->GetID("Rescan"));
     ui.press(host::keyIndex(host::Key::f5), drawMainWindow);
-    EXPECT_EQ(scans, (std::vector<std::string>{"picker 7", "/last", "/last"}));
+    click(mainWindow()->GetID("Scan Folder"));
+    EXPECT_EQ(pickerStarts, (std::vector<std::string>{" above 7", first.path() + " above 7", second.path() + " above 7"}));
+    EXPECT_EQ(scanned(first), 1);
+    EXPECT_EQ(scanned(second), 3);
+    EXPECT_EQ(occurrences(logsPane.text(), "Path to Scan: "), 4);
 }
 
 TEST_F(MainWindowTest, CtrlTabSwitchesTabsInsteadOfWindows) {
@@ -226,6 +292,52 @@ TEST(ThemeTest, ScaleLoadsTheFirstFontFoundAndKeepsTheColours) {
         EXPECT_EQ(ImGui::GetStyle().FramePadding.x, themed.FramePadding.x * scale);
         EXPECT_EQ(memcmp(ImGui::GetStyle().Colors, themed.Colors, sizeof themed.Colors), 0);
     }
+}
+
+class AppTest : public testing::Test {
+protected:
+    void SetUp() override { resetState(); }
+    void TearDown() override { stopScan(); }
+};
+
+// Idle, the loop draws a few frames after an event and then only waits; a
+// wait that brings nothing draws nothing.
+TEST_F(AppTest, IdleWindowWaitsAndDrawsOnlyAfterEvents) {
+    using E = host::Events;
+    events = {E::none, E::none, E::none, E::none, E::none, E::some, E::none, E::none, E::none, E::none, E::none};
+    EXPECT_EQ(runApp(), 0);
+    std::vector<std::string> expected = {"create repodeck", "poll", "frame", "poll", "frame", "poll", "frame", "wait",
+                                         "wait", "wait", "frame", "poll", "frame", "poll", "frame", "poll", "frame",
+                                         "wait", "wait", "wait", "shutdown, abort raised", "destroy, context gone"};
+    EXPECT_EQ(calls, expected);
+}
+
+TEST_F(AppTest, ZoomKeysRebuildTheFontAtTheNewSize) {
+    events.assign(9, host::Events::some);
+    zoomKeys = 0;
+    EXPECT_EQ(runApp(), 0);
+    std::string fonts;
+    for (const std::string& call : calls)
+        fonts += call.rfind("fonts", 0) == 0 ? call + ", " : "";
+    EXPECT_EQ(fonts, "fonts 14, fonts 16, fonts 13, fonts 12, ");
+    zoom = 1.0f;
+}
+
+TEST_F(AppTest, CloseDuringAScanTearsTheWindowDownThenStopsTheScan) {
+    TempFolder root;
+    makeSlowRepositories(root, {"first"});
+    ASSERT_TRUE(startMainScan(root.path().c_str()));
+    for (int i = 0; i < 2000 && !scanState.currentChildProcess.holdsChild(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s: a hang, not a measure
+    events = {host::Events::none, host::Events::none};
+    EXPECT_EQ(runApp(), 0);
+    // No frame after the close; abortRequested raised before the teardown.
+    std::vector<std::string> expected = {"create repodeck", "poll", "frame", "poll", "frame", "poll",
+                                         "shutdown, abort raised", "destroy, context gone"};
+    EXPECT_EQ(calls, expected);
+    EXPECT_TRUE(scanRunningAtDestroy);
+    EXPECT_FALSE(scanState.busy());
+    EXPECT_NE(logsPane.text().find("Error Code: -1"), std::string::npos) << logsPane.text();
 }
 
 }  // namespace
