@@ -27,9 +27,11 @@ if [ "$1" != --inside ]; then
 
     shift 2
     # A screen larger than the window: without a window manager it keeps its
-    # first size and place. The search for a free display starts at a number
-    # of this run's own, so parallel runs seldom race for the same one.
-    exec "$xvfb_run" -a -n $(($$ % 500 + 100)) -s "-screen 0 1600x1000x24" sh "$0" --inside "$repodeck" "$@"
+    # first size and place. -noreset keeps the server up between the runs
+    # below, which could otherwise meet it resetting. The search for a free
+    # display starts at a number of this run's own, so parallel runs seldom
+    # race for the same one.
+    exec "$xvfb_run" -a -n $(($$ % 500 + 100)) -s "-noreset -screen 0 1600x1000x24" sh "$0" --inside "$repodeck" "$@"
 fi
 
 repodeck=$2 x11close=$3 screenshot=$4
