@@ -46,9 +46,9 @@ uintptr_t nativeWindow();
 // The README that the About tab opens: beside an installed program, or the
 // checkout's for a program run from its build folder. Empty when none is there.
 std::string readmePath();
-// Opens a file in the desktop's viewer for it without waiting. False when it
-// could not be started.
-bool openDocument(const std::string& path);
+// Opens a file or a folder in the desktop's viewer for it, without waiting.
+// False when the viewer could not be started.
+bool openLink(const std::string& path);
 
 // Shuts the backends down, then the device and the window. The Dear ImGui
 // context is destroyed by the caller in between, as the backends need.

@@ -230,7 +230,7 @@ std::string readmePath() {
 // init, which reaps it: nothing is waited for but the start, and no zombie is
 // left. No shell is involved; the path is one argument. The intermediate
 // child learns from a close-on-exec pipe whether the start succeeded.
-bool openDocument(const std::string& path) {
+bool openLink(const std::string& path) {
     char program[] = "xdg-open";
     char* argv[] = {program, const_cast<char*>(path.c_str()), nullptr};
     int report[2];

@@ -285,7 +285,7 @@ std::string readmePath() {
     return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? std::string() : path;
 }
 
-bool openDocument(const std::string& path) {
+bool openLink(const std::string& path) {
     HINSTANCE result = ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }

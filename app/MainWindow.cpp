@@ -165,7 +165,7 @@ void drawReadmeLink() {
         return;
     }
     if (ImGui::Button(readme.c_str()))
-        openFailure = host::openDocument(readme) ? "" : "Nothing on this desktop opened " + readme + ".";
+        openFailure = host::openLink(readme) ? "" : "Nothing on this desktop opened " + readme + ".";
     if (!openFailure.empty())
         ImGui::TextUnformatted(openFailure.c_str());
 }

@@ -40,26 +40,32 @@ public:
         ImGui::Render();
     }
 
-    // The text that draw shows in one frame, one item per line; the clipboard stays.
+    // The text that draw shows, one item per line, from a second frame, since
+    // new windows lay themselves out before showing items; the clipboard stays.
     std::string capture(const Draw& draw) {
         std::string saved = clipboard;
+        frame(draw);
         frame([&] { ImGui::LogToClipboard(), draw(), ImGui::LogFinish(); });
         std::swap(saved, clipboard);
         return saved;
     }
 
-    // Clicks an item the way a user finds it: the mouse sweeps the display
-    // until Dear ImGui reports the item hovered, then presses and releases
-    // the left button, one frame each. False when no such item shows.
+    // Press and release the left button at pos, one frame each, so a button
+    // under it reports its click in the last frame.
+    void click(ImVec2 pos, const Draw& draw, const Draw& before = nullptr) {
+        ImGui::GetIO().MousePos = pos;
+        for (bool down : {false, true, false})
+            ImGui::GetIO().MouseDown[0] = down, frame(draw, before);
+    }
+
+    // Clicks an item where a user finds it: the mouse sweeps the display until
+    // Dear ImGui reports the item hovered. False when no such item shows.
     bool click(ImGuiID id, const Draw& draw, const Draw& before = nullptr) {
         ImGuiIO& io = ImGui::GetIO();
         for (io.MousePos.y = 3; io.MousePos.y < io.DisplaySize.y; io.MousePos.y += 6)
             for (io.MousePos.x = 3; io.MousePos.x < io.DisplaySize.x; io.MousePos.x += 12)
-                if (frame(draw, before), GImGui->HoveredId == id) {
-                    for (bool down : {true, false})
-                        io.MouseDown[0] = down, frame(draw, before);
-                    return true;
-                }
+                if (frame(draw, before), GImGui->HoveredId == id)
+                    return click(io.MousePos, draw, before), true;
         return false;
     }
 

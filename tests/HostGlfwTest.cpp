@@ -104,7 +104,7 @@ TEST(HostGlfwTest, OpenerGetsThePathAsOneArgumentAndIsNotWaitedFor) {
     TempFolder bin, out;
     std::string savedPath = getenv("PATH");
     setenv("PATH", bin.path().c_str(), 1);
-    EXPECT_FALSE(host::openDocument("/nowhere"));  // no opener
+    EXPECT_FALSE(host::openLink("/nowhere"));  // no opener
     EXPECT_TRUE(noChildren());
 
     writeFile(bin / "xdg-open", "#!/bin/sh\ncd " + quoted(out.path()) + " || exit 1\n" +
@@ -115,7 +115,7 @@ TEST(HostGlfwTest, OpenerGetsThePathAsOneArgumentAndIsNotWaitedFor) {
     chmod((bin / "xdg-open").c_str(), 0755);
     setenv("PATH", (bin.path() + ":" + savedPath).c_str(), 1);  // for the tools it uses
     const char* path = "/tmp/a b;$(touch pwned)`touch pwned` 'q\" #x";
-    EXPECT_TRUE(host::openDocument(path));
+    EXPECT_TRUE(host::openLink(path));
     EXPECT_TRUE(noChildren());  // returned with nothing left to reap
     for (int i = 0; i < 2000 && access((out / "args").c_str(), F_OK) != 0; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s at most: a hang, not a measure

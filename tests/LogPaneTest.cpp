@@ -73,7 +73,6 @@ protected:
     // The pane's non-empty lines as drawn, below the buttons and the filter
     // box (Dear ImGui's log adds empty lines between clipper steps).
     std::string shown() {
-        frames(1);
         std::string all = ui.capture([&] { draw(); }), lines;
         all.erase(std::remove(all.begin(), all.end(), '\r'), all.end());  // Windows' log ends lines in CR LF
         for (size_t at = all.find("---\n") + 4, end; at < all.size(); at = end + 1)

@@ -75,7 +75,7 @@ int keyIndex(Key key) { return 100 + int(key); }
 void setWindowTitle(const char* title) { titles.push_back(title); }
 uintptr_t nativeWindow() { return 7; }
 std::string readmePath() { return readme; }
-bool openDocument(const std::string& path) { return opened.push_back(path), opens; }
+bool openLink(const std::string& path) { return opened.push_back(path), opens; }
 }  // namespace host
 
 namespace {
@@ -121,7 +121,8 @@ protected:
     }
     // The lines of exactly one frame (without the CR that Windows' log adds).
     std::vector<std::string> frameText() {
-        std::istringstream in(ui.capture([] { drawMainWindow(); }));
+        ui.frame([] { ImGui::LogToClipboard(), drawMainWindow(), ImGui::LogFinish(); });
+        std::istringstream in(ui.clipboard);
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);)
             lines.push_back(line.substr(0, line.find('\r')));
@@ -193,7 +194,7 @@ TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
     EXPECT_NE(titles.back().find(" 1 of 3"), std::string::npos) << titles.back();
     click(mainWindow()->GetID("Stop"));
     EXPECT_FALSE(scanState.busy());
-    EXPECT_FALSE(scanState.currentChildProcess.holdsChild());
+    EXPECT_FALSE(scanState.childRunning());
     EXPECT_NE(logsPane.text().find("Error Code: -1"), std::string::npos) << logsPane.text();
     EXPECT_TRUE(pickerStarts.empty());
 }
@@ -327,7 +328,7 @@ TEST_F(AppTest, CloseDuringAScanTearsTheWindowDownThenStopsTheScan) {
     TempFolder root;
     makeSlowRepositories(root, {"first"});
     ASSERT_TRUE(startMainScan(root.path().c_str()));
-    for (int i = 0; i < 2000 && !scanState.currentChildProcess.holdsChild(); i++)
+    for (int i = 0; i < 2000 && !scanState.childRunning(); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s: a hang, not a measure
     events = {host::Events::none, host::Events::none};
     EXPECT_EQ(runApp(), 0);
