@@ -185,6 +185,9 @@ bool create(const char* title) {
     ShowWindow(mainWindowHandle, SW_SHOWMAXIMIZED);
     UpdateWindow(mainWindowHandle);
     paneTextArrived = wake;
+    // Dear ImGui hands the clipboard a UTF-16 copy, twice the text's size, in
+    // one global block: larger panes are refused in the pane rather than lost.
+    LogPane::clipboardLimit = size_t(256) << 20;
     shutDown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(consoleControl, TRUE);
     return true;

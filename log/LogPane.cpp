@@ -7,6 +7,7 @@
 #include <cstring>
 #include <algorithm>
 #include <chrono>
+#include <new>
 
 std::atomic<void (*)()> paneTextArrived{nullptr};
 
@@ -163,32 +164,40 @@ void LogPane::refreshFilteredLines() {
 
 // The lines as shown, each ended by one line feed: built from the pane, not
 // from what Dear ImGui rendered, so nothing of the window around it comes
-// along. The empty line after the last line feed is not a line of text.
+// along. The empty line after the last line feed is not a line of text. The
+// size is known before anything is copied, so a text too large for the
+// clipboard or for memory is refused with a line in the pane.
 void LogPane::copyShownLines() {
     const char* begin = buf.begin();
     int lastLine = lineOffsets.Size - 1;
     const char* lastStart = begin + lineOffsets[lastLine];
     bool lastShown = lastStart != buf.end() && (!filter.IsActive() || filter.PassFilter(lastStart, buf.end()));
-    std::string text;
-    if (!filter.IsActive()) {
-        text.assign(begin, size_t(lastStart - begin));
-    } else {
-        size_t length = 0;
+    size_t length = lastShown ? size_t(buf.end() - lastStart) + 1 : 0;
+    if (!filter.IsActive())
+        length += size_t(lastStart - begin);
+    else
         for (int line : filteredLines)
             length += size_t(lineOffsets[line + 1] - lineOffsets[line]);
-        text.reserve(length + size_t(buf.end() - lastStart) + 1);
-        for (int line : filteredLines)
-            text.append(begin + lineOffsets[line], begin + lineOffsets[line + 1]);
-    }
-    if (lastShown)
-        text.append(lastStart, buf.end()).push_back('\n');
-
-    if (text.size() + 1 > clipboardLimit) {
+    if (length + 1 > clipboardLimit) {
         addLog("[repodeck] Copy: the %.1f MB shown are more than the clipboard takes (%.1f MB); nothing was "
                "copied. Narrow the filter and copy again.\n",
-               double(text.size()) / 1e6, double(clipboardLimit) / 1e6);
+               double(length) / 1e6, double(clipboardLimit) / 1e6);
         return;
     }
+    std::string text;
+    try {
+        text.reserve(length);
+    } catch (const std::bad_alloc&) {
+        addLog("[repodeck] Copy: not enough memory for the %.1f MB shown; nothing was copied.\n", double(length) / 1e6);
+        return;
+    }
+    if (!filter.IsActive())
+        text.assign(begin, lastStart);
+    else
+        for (int line : filteredLines)
+            text.append(begin + lineOffsets[line], begin + lineOffsets[line + 1]);
+    if (lastShown)
+        text.append(lastStart, buf.end()).push_back('\n');
     ImGui::SetClipboardText(text.c_str());
 }
 

@@ -35,25 +35,32 @@ bool waitFor(int seconds, Ready ready) {
 }
 
 HWND ownedDialog(HWND owner) {
-    HWND found = nullptr;
-    waitFor(30, [&] { return (found = FindWindowExA(nullptr, nullptr, "#32770", nullptr)) && GetWindow(found, GW_OWNER) == owner; });
-    return found;
+    for (HWND dialog = nullptr; (dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr));)
+        if (GetWindow(dialog, GW_OWNER) == owner)
+            return dialog;
+    return nullptr;
+}
+
+std::string selectedFolder(HWND dialog) {
+    HWND tree = FindWindowExA(dialog, nullptr, WC_TREEVIEWA, nullptr);
+    char text[MAX_PATH] = {};
+    TVITEMA item = {};
+    item.mask = TVIF_TEXT, item.pszText = text, item.cchTextMax = MAX_PATH;
+    item.hItem = tree ? HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) : nullptr;
+    return item.hItem && SendMessageA(tree, TVM_GETITEMA, 0, LPARAM(&item)) ? text : "";
 }
 
 void checkPicker(const std::string& start) {
     HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
     std::thread inspect([&] {
-        HWND dialog = ownedDialog(owner);
+        // The dialog fills itself in after it shows: its selection comes last.
+        std::string expected = start.substr(start.find_last_of('\\') + 1);
+        HWND dialog = nullptr;
+        bool atStart = waitFor(30, [&] { return (dialog = ownedDialog(owner)) && selectedFolder(dialog) == expected; });
         check(dialog != nullptr, "no picker owned by the window");
         check(FindWindowExA(dialog, nullptr, "Edit", nullptr) != nullptr, "the picker has no edit box");
         check(GetWindowLongA(dialog, GWL_STYLE) & WS_THICKFRAME, "the picker is not the resizable new style");
-        HWND tree = FindWindowExA(dialog, nullptr, WC_TREEVIEWA, nullptr);
-        char text[MAX_PATH] = {};
-        TVITEMA item = {};
-        item.mask = TVIF_TEXT, item.pszText = text, item.cchTextMax = MAX_PATH;
-        item.hItem = HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-        SendMessageA(tree, TVM_GETITEMA, 0, LPARAM(&item));
-        check(start.substr(start.find_last_of('\\') + 1) == text, "the picker does not open at the start folder");
+        check(atStart, ("the picker does not open at the start folder, but at " + selectedFolder(dialog)).c_str());
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     check(!pickFolder(start, uintptr_t(owner)), "a cancelled picker returned a folder");
