@@ -28,6 +28,7 @@ extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg
 namespace {
 
 constexpr const char* className = "repodeck";
+constexpr UINT systemTimer = 0x0118;  // WM_SYSTIMER, which the headers do not name
 constexpr int iconResource = 100;
 
 HINSTANCE entryInstance = nullptr;  // as passed to WinMain; only for the icon
@@ -208,14 +209,17 @@ Events handleEvents(double waitSeconds) {
         waiting = false;
         woken |= wakeAsked.exchange(false);
     }
-    // The queue is drained to its end, also past the quit message.
+    // The queue is drained to its end, also past the quit message. Timers
+    // change nothing on the screen: the system's own (0x118, the caret's
+    // blink, which wine's input method keeps running) would otherwise keep an
+    // idle window drawing.
     bool quit = false, some = woken;
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
         quit |= message.message == WM_QUIT;
-        some = true;
+        some |= message.message != WM_TIMER && message.message != systemTimer;
     }
     if (quit || closeAsked)
         return Events::closed;
