@@ -22,8 +22,11 @@
 #include "scan/FolderPicker.h"
 #include "tests/TestRepos.h"
 
-int runApp(const char*) {
-    testing::InitGoogleTest();
+// The host's main passes its first argument on: here a test filter.
+int runApp(const char* argument) {
+    int argc = argument ? 2 : 1;
+    char* argv[] = {const_cast<char*>("HostGlfwTest"), const_cast<char*>(argument), nullptr};
+    testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
 
