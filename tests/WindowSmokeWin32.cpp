@@ -58,7 +58,7 @@ void checkPicker(const std::string& start) {
         HWND dialog = nullptr;
         bool atStart = waitFor(30, [&] { return (dialog = ownedDialog(owner)) && selectedFolder(dialog) == expected; });
         check(dialog != nullptr, "no picker owned by the window");
-        check(FindWindowExA(dialog, nullptr, "Edit", nullptr) != nullptr, "the picker has no edit box");
+        check(IsWindowVisible(FindWindowExA(dialog, nullptr, "Edit", nullptr)), "the picker shows no edit box");
         check(GetWindowLongA(dialog, GWL_STYLE) & WS_THICKFRAME, "the picker is not the resizable new style");
         check(atStart, ("the picker does not open at the start folder, but at " + selectedFolder(dialog)).c_str());
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
