@@ -22,22 +22,6 @@ void clearPane(LogPane& pane) {
     pane.clear();
 }
 
-TEST(LogPane, IndexesLinesWritesNumbersAndSaysOnceWhenFull) {
-    LogPane pane;
-    pane.addLog("abc");
-    pane.write(int32_t(-2147483647 - 1));
-    pane.write(std::string(" \n\0dropped", 10));
-    pane.write(uint64_t(18446744073709551615ull));
-    pane.write("%d\n\n");  // text is never taken for a format
-    EXPECT_EQ(pane.text(), "abc-2147483648 \n18446744073709551615%d\n\n");
-    EXPECT_EQ(std::vector<int>(pane.lineOffsets.begin(), pane.lineOffsets.end()), (std::vector<int>{0, 16, 39, 40}));
-    clearPane(pane);
-    pane.textLimit = 100;
-    for (int i = 0; i < 3; i++)
-        pane.addLog("%s\n", std::string(59, 'x').c_str());
-    EXPECT_EQ(pane.text(), std::string(59, 'x') + "\n[repodeck] This pane is full; later text is not shown here.\n");
-}
-
 TEST(LogPane, ConcurrentWritersNeverTearALine) {
     LogPane pane;
     std::vector<std::thread> writers;
