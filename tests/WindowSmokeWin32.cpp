@@ -5,7 +5,6 @@
 // the repository in its title, is maximised, and closed with WM_CLOSE it
 // leaves no git.exe behind. Exit code 0 when every check held; the file
 // window-ready tells the script when to take its screenshot.
-//   WindowSmokeWin32 START_FOLDER
 #include <windows.h>
 #include <commctrl.h>
 #include <tlhelp32.h>
@@ -56,7 +55,7 @@ void checkPicker(const std::string& start) {
         // The dialog fills itself in after it shows: its selection comes last.
         std::string expected = start.substr(start.find_last_of('\\') + 1);
         HWND dialog = nullptr;
-        bool atStart = waitFor(30, [&] { return (dialog = ownedDialog(owner)) && selectedFolder(dialog) == expected; });
+        bool atStart = waitFor(60, [&] { return (dialog = ownedDialog(owner)) && selectedFolder(dialog) == expected; });
         check(dialog != nullptr, "no picker owned by the window");
         check(IsWindowVisible(FindWindowExA(dialog, nullptr, "Edit", nullptr)), "the picker shows no edit box");
         check(GetWindowLongA(dialog, GWL_STYLE) & WS_THICKFRAME, "the picker is not the resizable new style");
@@ -81,11 +80,14 @@ bool gitRuns() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 2)
-        return fputs("usage: WindowSmokeWin32 START_FOLDER\n", stderr), 2;
+int main() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    checkPicker(argv[1]);
+    // A start folder near the top of the prefix's own drive: the picker opens
+    // its way there level by level, wine's Z: drive is the whole Linux tree,
+    // and the user's Temp lies under the hidden AppData, which it never shows.
+    std::string start = "C:\\repodeck-picker-start";
+    CreateDirectoryA(start.c_str(), nullptr);
+    checkPicker(start);
 
     HWND window = nullptr;
     char title[64] = {};
