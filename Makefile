@@ -40,7 +40,7 @@ sanitize: setup
 # folder, then the table of bench/README.md.
 bench: setup
 	@cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=Release -DREPODECK_BENCH=ON -DBUILD_TESTING=OFF -B $(BUILD)/bench >/dev/null
-	@cmake --build $(BUILD)/bench --target repodeck-scan DiscoveryBench LogPaneBench
+	@cmake --build $(BUILD)/bench --target repodeck repodeck-scan DiscoveryBench LogPaneBench
 	@sh bench/make-farm $(BUILD)/bench/farm
 	@sh bench/run $(BUILD)/bench $(BUILD)/bench/farm
 

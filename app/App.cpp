@@ -25,6 +25,12 @@ constexpr Clock::duration framePeriod = std::chrono::nanoseconds(1'000'000'000 /
 // could overshoot it and miss the next one.
 constexpr Clock::duration shortestWait = std::chrono::milliseconds(2);
 constexpr auto minimisedSleep = std::chrono::milliseconds(64);
+// Idle, the window waits for events; the wait also ends at once when a pane
+// gets text or a close is asked for, so this bound only rescues a lost wake.
+constexpr double idleWaitSeconds = 0.5;
+// Frames drawn after an event before the window waits again: Dear ImGui shows
+// a click, a hover or a new tab one or two frames after the input.
+constexpr int framesAfterEvent = 3;
 
 // Sleeps until the frame's slot ends. Slots are counted from the previous
 // slot, not from now, so the average rate stays 60 a second; a late frame
@@ -40,28 +46,52 @@ void waitForNextFrame(Clock::time_point& nextFrame) {
 
 }  // namespace
 
-int runApp() {
+int runApp(const char* folder) {
     // Window hidden, then maximised and shown, with its graphics device.
     if (!host::create("repodeck"))
         return 1;
 
-    // Dear ImGui with its defaults (no io flags, built-in font, imgui.ini in
-    // the current folder) and repodeck's colours.
+    // Dear ImGui with keyboard navigation, imgui.ini in the current folder,
+    // repodeck's colours and a font at the desktop's scale.
     ImGui::CreateContext();
+    ImGui::GetIO().ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
     ImGui::StyleColorsDark();
     applyColorTheme();
+    const FontFiles fonts = host::fontFiles();
+    float fontScale = host::contentScale() * zoom;
+    applyScale(fontScale, fonts);
     host::initBackends();
+    if (folder)
+        scanFolderAt(folder);
 
     Clock::time_point nextFrame = Clock::now();
+    bool animating = false;
+    int settleFrames = framesAfterEvent;  // the first frames lay the window out
     for (;;) {
-        if (!host::pollEvents()) {
+        bool idle = !animating && settleFrames == 0;
+        host::Events events = host::handleEvents(idle ? idleWaitSeconds : 0);
+        if (events == host::Events::closed) {
             // At once, so scan threads wind down while the window is torn down.
             scanState.abortRequested = true;
             break;
         }
+        if (events == host::Events::some)
+            settleFrames = framesAfterEvent;
+        else if (settleFrames > 0)
+            settleFrames--;
+        else if (idle && !scanState.busy())
+            continue;  // the wait ran out and nothing changed: nothing to draw
+
         host::newFrame();
+        takeWindowKeys();
+        float scale = host::contentScale() * zoom;
+        if (scale != fontScale) {
+            fontScale = scale;
+            applyScale(scale, fonts);
+            host::reloadFontTexture();
+        }
         ImGui::NewFrame();
-        drawMainWindow();
+        animating = drawMainWindow();
         ImGui::Render();
         if (host::isMinimised())
             std::this_thread::sleep_for(minimisedSleep);

@@ -2,6 +2,11 @@
 // platform (GLFW + OpenGL 3 on Linux, Win32 + Direct3D 11 on Windows).
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+#include "app/Theme.h"
+
 namespace host {
 
 // Creates the window (hidden, then maximised and shown) and the graphics
@@ -12,16 +17,38 @@ bool create(const char* title);
 // Starts Dear ImGui's platform and renderer backends; the context exists.
 void initBackends();
 
-// Handles pending events without waiting. False once the window was closed.
-bool pollEvents();
+enum class Events { none, some, closed };
+// Handles the pending events, first waiting up to waitSeconds for one when
+// waitSeconds > 0. Text arriving in a pane ends the wait at once, and so does
+// a close request: the close box, or SIGTERM, SIGHUP, SIGINT and the console
+// and end-of-session events of Windows.
+Events handleEvents(double waitSeconds);
 bool isMinimised();
 
 void newFrame();            // the backends' part of ImGui::NewFrame
 void present(const float clearColour[4]);  // after ImGui::Render
 
+// The desktop's scale for this window's monitor (1 at 96 dots per inch).
+float contentScale();
+FontFiles fontFiles();
+// After the font atlas was rebuilt: the renderer makes its texture afresh.
+void reloadFontTexture();
+
+// Keys beyond Dear ImGui's key map, as indices into io.KeysDown: the GLFW
+// backend uses GLFW's key codes, the Win32 one virtual-key codes.
+enum class Key { f, f5, equal, minus, zero, keypadAdd, keypadSubtract };
+int keyIndex(Key key);
+
 void setWindowTitle(const char* title);
-// Opens address in the desktop's browser without waiting for it.
-void openLink(const char* address);
+// The window as the desktop knows it (an X11 window id, an HWND), for the
+// folder picker's owner.
+uintptr_t nativeWindow();
+// The README that the About tab opens: beside an installed program, or the
+// checkout's for a program run from its build folder. Empty when none is there.
+std::string readmePath();
+// Opens a file or a folder in the desktop's viewer for it, without waiting.
+// False when the viewer could not be started.
+bool openLink(const std::string& path);
 
 // Shuts the backends down, then the device and the window. The Dear ImGui
 // context is destroyed by the caller in between, as the backends need.

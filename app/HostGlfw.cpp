@@ -1,22 +1,29 @@
 // The window host on Linux: GLFW 3 with an OpenGL 3 context and Dear ImGui's
 // own GLFW and OpenGL3 backends, where Windows uses Win32 and Direct3D 11.
-// Failures to start are reported on standard error, as a terminal program's are.
+// Failures to start are reported on standard error, as a terminal program's
+// are; SIGTERM, SIGHUP and SIGINT close the window as its close box does.
 
 #include "app/Host.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <GLFW/glfw3.h>
+#define GLFW_EXPOSE_NATIVE_X11
+#include <GLFW/glfw3native.h>
 #include <imgui.h>
 #include <imgui_impl_glfw.h>
 #include <imgui_impl_opengl3.h>
 
 #include "app/App.h"
+#include "log/LogPane.h"
 
 namespace {
 
@@ -28,6 +35,58 @@ char lastError[512] = "no reason given";
 void rememberError(int, const char* description) {
     snprintf(lastError, sizeof lastError, "%s", description);
 }
+
+// Any input or change of the window, seen through callbacks that Dear ImGui's
+// backend chains to (it installs its own after these).
+bool eventSeen = false;
+void sawEvent() { eventSeen = true; }
+
+// The idle wait and what ends it from other threads. wakeAsked is raised
+// before waiting is tested, and waiting before wakeAsked, so a wake is never
+// lost between the decision to wait and the wait; the mutex keeps a late wake
+// away from a window being destroyed.
+std::atomic<bool> waiting{false}, wakeAsked{false};
+std::mutex wakeMutex;
+
+void wake() {
+    wakeAsked = true;
+    if (waiting.exchange(false)) {
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        if (window)
+            glfwPostEmptyEvent();
+    }
+}
+
+// A signal may land on any thread. GLFW 3.3 posts its empty event by writing
+// a byte to a pipe, which a signal handler may do; its wait goes on through
+// an interrupted poll, so the handler has to.
+std::atomic<bool> closeAsked{false}, windowMade{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void askToClose(int) {
+    closeAsked = true;
+    if (windowMade)
+        glfwPostEmptyEvent();
+}
+
+void closeOnSignals() {
+    struct sigaction action = {};
+    action.sa_handler = askToClose;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGHUP, SIGINT})
+        sigaction(signal, &action, nullptr);
+}
+
+std::string folderOfProgram() {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return {};
+    std::string program(path, size_t(length));
+    return program.substr(0, program.rfind('/'));
+}
+
+bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 }  // namespace
 
@@ -54,6 +113,27 @@ bool create(const char* title) {
     glfwSetWindowPos(window, 100, 100);
     glfwMakeContextCurrent(window);
     glfwSwapInterval(1);
+
+    glfwSetKeyCallback(window, [](GLFWwindow*, int, int, int, int) { sawEvent(); });
+    glfwSetCharCallback(window, [](GLFWwindow*, unsigned) { sawEvent(); });
+    glfwSetMouseButtonCallback(window, [](GLFWwindow*, int, int, int) { sawEvent(); });
+    glfwSetScrollCallback(window, [](GLFWwindow*, double, double) { sawEvent(); });
+    glfwSetCursorPosCallback(window, [](GLFWwindow*, double, double) { sawEvent(); });
+    glfwSetCursorEnterCallback(window, [](GLFWwindow*, int) { sawEvent(); });
+    glfwSetWindowFocusCallback(window, [](GLFWwindow*, int) { sawEvent(); });
+    glfwSetWindowRefreshCallback(window, [](GLFWwindow*) { sawEvent(); });
+    glfwSetFramebufferSizeCallback(window, [](GLFWwindow*, int, int) { sawEvent(); });
+    glfwSetWindowContentScaleCallback(window, [](GLFWwindow*, float, float) { sawEvent(); });
+    paneTextArrived = wake;
+    windowMade = true;
+    closeOnSignals();
+
+    // GLFW hands the clipboard over in one X request, without the protocol
+    // for larger transfers.
+    Display* display = glfwGetX11Display();
+    long units = XExtendedMaxRequestSize(display);
+    LogPane::clipboardLimit = size_t(units ? units : XMaxRequestSize(display)) * 4 - 1024;
+
     glfwMaximizeWindow(window);
     glfwShowWindow(window);
     return true;
@@ -64,9 +144,21 @@ void initBackends() {
     ImGui_ImplOpenGL3_Init("#version 130");
 }
 
-bool pollEvents() {
+Events handleEvents(double waitSeconds) {
+    eventSeen = false;
+    bool woken = wakeAsked.exchange(false);
+    if (waitSeconds > 0 && !woken && !closeAsked) {
+        waiting = true;
+        woken = wakeAsked.exchange(false);
+        if (!woken)
+            glfwWaitEventsTimeout(waitSeconds);  // a signal ends it too
+        waiting = false;
+        woken |= wakeAsked.exchange(false);
+    }
     glfwPollEvents();
-    return !glfwWindowShouldClose(window);
+    if (closeAsked || glfwWindowShouldClose(window))
+        return Events::closed;
+    return eventSeen || woken ? Events::some : Events::none;
 }
 
 bool isMinimised() { return glfwGetWindowAttrib(window, GLFW_ICONIFIED); }
@@ -86,19 +178,69 @@ void present(const float clearColour[4]) {
     glfwSwapBuffers(window);
 }
 
+float contentScale() {
+    float x = 1, y = 1;
+    glfwGetWindowContentScale(window, &x, &y);
+    return x > 0 ? x : 1;
+}
+
+FontFiles fontFiles() {
+    return {{"/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"},
+            {"/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc",
+             "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc",
+             "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf"}};
+}
+
+void reloadFontTexture() {
+    ImGui_ImplOpenGL3_DestroyFontsTexture();
+    ImGui_ImplOpenGL3_CreateFontsTexture();
+}
+
+int keyIndex(Key key) {
+    switch (key) {
+    case Key::f: return GLFW_KEY_F;
+    case Key::f5: return GLFW_KEY_F5;
+    case Key::equal: return GLFW_KEY_EQUAL;
+    case Key::minus: return GLFW_KEY_MINUS;
+    case Key::zero: return GLFW_KEY_0;
+    case Key::keypadAdd: return GLFW_KEY_KP_ADD;
+    case Key::keypadSubtract: return GLFW_KEY_KP_SUBTRACT;
+    }
+    return -1;
+}
+
 void setWindowTitle(const char* title) { glfwSetWindowTitle(window, title); }
 
-// xdg-open is started through an intermediate child that exits at once, so
-// the opener belongs to init, which reaps it: nothing is waited for and no
-// zombie is left. No shell is involved; the address is one argument.
-void openLink(const char* address) {
+uintptr_t nativeWindow() { return window ? uintptr_t(glfwGetX11Window(window)) : 0; }
+
+// Installed, the README is in the documentation folder under the program's
+// prefix; a program in its build folder (beside CMakeCache.txt) shows the
+// checkout's.
+std::string readmePath() {
+    std::string folder = folderOfProgram();
+    std::string installed = folder + "/../" REPODECK_DOCDIR "/README.md";
+    if (exists(installed))
+        return installed;
+    if (exists(folder + "/CMakeCache.txt") && exists(REPODECK_SOURCE_DIR "/README.md"))
+        return REPODECK_SOURCE_DIR "/README.md";
+    return {};
+}
+
+// xdg-open is started through an intermediate child, so the opener belongs to
+// init, which reaps it: nothing is waited for but the start, and no zombie is
+// left. No shell is involved; the path is one argument. The intermediate
+// child learns from a close-on-exec pipe whether the start succeeded.
+bool openLink(const std::string& path) {
     char program[] = "xdg-open";
-    char* argv[] = {program, const_cast<char*>(address), nullptr};
+    char* argv[] = {program, const_cast<char*>(path.c_str()), nullptr};
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0)
+        return false;
     pid_t child = fork();
     if (child == 0) {
         // Only async-signal-safe calls from here on: scan threads may run.
         if (fork() == 0) {
-            setsid();  // so a Ctrl+C in repodeck's terminal spares the browser
+            setsid();  // so a Ctrl+C in repodeck's terminal spares the viewer
             int null = open("/dev/null", O_RDWR);
             if (null >= 0) {
                 dup2(null, STDIN_FILENO);
@@ -108,13 +250,23 @@ void openLink(const char* address) {
                     close(null);
             }
             execvp(program, argv);
+            (void)!write(report[1], "x", 1);
             _exit(127);
         }
-        _exit(0);
-    }
-    if (child > 0)
-        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        close(report[1]);
+        char failed;
+        ssize_t got;
+        while ((got = read(report[0], &failed, 1)) < 0 && errno == EINTR) {
         }
+        _exit(got == 0 ? 0 : 1);
+    }
+    close(report[0]);
+    close(report[1]);
+    int status = 0;
+    if (child > 0)
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 void shutdownBackends() {
@@ -123,11 +275,16 @@ void shutdownBackends() {
 }
 
 void destroy() {
-    glfwDestroyWindow(window);
-    window = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        paneTextArrived = nullptr;
+        windowMade = false;
+        glfwDestroyWindow(window);
+        window = nullptr;
+    }
     glfwTerminate();
 }
 
 }  // namespace host
 
-int main() { return runApp(); }
+int main(int argc, char** argv) { return runApp(argc > 1 ? argv[1] : nullptr); }

@@ -1,26 +1,34 @@
 // Windows host: WinMain, the "repodeck" window class and window, a Direct3D 11
 // device with its swap chain, and Dear ImGui's Win32 and Direct3D 11 backends.
 // COM is initialised for the folder picker; the shutdown's last steps (COM, the
-// window, the class) come after runApp's stopScan, in WinMain.
+// window, the class) come after runApp's stopScan, in WinMain. The console's
+// control events close the window as its close box does; the end of the
+// session stops the scan before the system ends the process.
 #include "app/Host.h"
 
 #include <windows.h>
 #include <d3d11.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include <imgui.h>
 #include <imgui_impl_dx11.h>
 #include <imgui_impl_win32.h>
 
 #include "app/App.h"
+#include "log/LogPane.h"
+#include "scan/Scan.h"
+#include "scan/ScanState.h"
 
 extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 namespace {
 
 constexpr const char* className = "repodeck";
+constexpr UINT systemTimer = 0x0118;  // WM_SYSTIMER, which the headers do not name
 constexpr int iconResource = 100;
 
 HINSTANCE entryInstance = nullptr;  // as passed to WinMain; only for the icon
@@ -29,6 +37,30 @@ ID3D11Device* device = nullptr;
 ID3D11DeviceContext* deviceContext = nullptr;
 IDXGISwapChain* swapChain = nullptr;
 ID3D11RenderTargetView* mainRenderTarget = nullptr;
+
+// The idle wait and what ends it from other threads, as on Linux: wakeAsked
+// is raised before waiting is tested, and waiting before wakeAsked.
+std::atomic<bool> waiting{false}, wakeAsked{false}, closeAsked{false};
+std::mutex wakeMutex;
+HANDLE shutDown = nullptr;  // set once the scan is stopped at the end
+
+void wake() {
+    wakeAsked = true;
+    if (waiting.exchange(false)) {
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        if (mainWindowHandle)
+            PostMessageA(mainWindowHandle, WM_NULL, 0, 0);
+    }
+}
+
+// On a thread of the system's: ask for the close, then hold the process until
+// the scan is stopped, since it ends as soon as this returns.
+BOOL WINAPI consoleControl(DWORD) {
+    closeAsked = true;
+    wake();
+    WaitForSingleObject(shutDown, 10000);
+    return TRUE;
+}
 
 void createRenderTarget() {
     ID3D11Texture2D* backBuffer = nullptr;
@@ -97,6 +129,20 @@ LRESULT WINAPI windowProcedure(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
         if ((wParam & 0xFFF0) == SC_KEYMENU)
             return 0;  // Alt and F10 stay with the interface, no window menu
         break;
+    case WM_DPICHANGED: {
+        // The window keeps its size on the screen: the system's suggestion.
+        const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(hWnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_ENDSESSION:
+        // The process ends when this returns: no git may be left behind.
+        if (wParam) {
+            scanState.abortRequested = true;
+            stopScan();
+        }
+        return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
@@ -139,6 +185,12 @@ bool create(const char* title) {
     // finds the device and sizes the buffers.
     ShowWindow(mainWindowHandle, SW_SHOWMAXIMIZED);
     UpdateWindow(mainWindowHandle);
+    paneTextArrived = wake;
+    // Dear ImGui hands the clipboard a UTF-16 copy, twice the text's size, in
+    // one global block: larger panes are refused in the pane rather than lost.
+    LogPane::clipboardLimit = size_t(256) << 20;
+    shutDown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(consoleControl, TRUE);
     return true;
 }
 
@@ -147,17 +199,31 @@ void initBackends() {
     ImGui_ImplDX11_Init(device, deviceContext);
 }
 
-bool pollEvents() {
-    // The queue is drained to its end, also past the quit message.
-    bool quit = false;
+Events handleEvents(double waitSeconds) {
+    bool woken = wakeAsked.exchange(false);
+    if (waitSeconds > 0 && !woken && !closeAsked) {
+        waiting = true;
+        woken = wakeAsked.exchange(false);
+        if (!woken)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(waitSeconds * 1000), QS_ALLINPUT);
+        waiting = false;
+        woken |= wakeAsked.exchange(false);
+    }
+    // The queue is drained to its end, also past the quit message. Timers
+    // change nothing on the screen: the system's own (0x118, the caret's
+    // blink, which wine's input method keeps running) would otherwise keep an
+    // idle window drawing.
+    bool quit = false, some = woken;
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
-        if (message.message == WM_QUIT)
-            quit = true;
+        quit |= message.message == WM_QUIT;
+        some |= message.message != WM_TIMER && message.message != systemTimer;
     }
-    return !quit;
+    if (quit || closeAsked)
+        return Events::closed;
+    return some ? Events::some : Events::none;
 }
 
 bool isMinimised() { return IsIconic(mainWindowHandle); }
@@ -175,24 +241,81 @@ void present(const float clearColour[4]) {
     swapChain->Present(1, 0);  // paced by the vertical blank
 }
 
+// GetDpiForWindow is Windows 10's; earlier systems get the 96 dots per inch
+// that they scale for the program themselves.
+float contentScale() {
+    using GetDpi = UINT(WINAPI*)(HWND);
+    static GetDpi getDpi =
+        reinterpret_cast<GetDpi>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32"), "GetDpiForWindow")));
+    UINT dpi = getDpi ? getDpi(mainWindowHandle) : 0;
+    return dpi ? dpi / 96.0f : 1.0f;
+}
+
+FontFiles fontFiles() {
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    std::string fonts = std::string(windows) + "\\Fonts\\";
+    return {{fonts + "consola.ttf", fonts + "CascadiaMono.ttf"},
+            {fonts + "msyh.ttc", fonts + "simsun.ttc", fonts + "msgothic.ttc"}};
+}
+
+void reloadFontTexture() {
+    ImGui_ImplDX11_InvalidateDeviceObjects();
+    ImGui_ImplDX11_CreateDeviceObjects();
+}
+
+int keyIndex(Key key) {
+    switch (key) {
+    case Key::f: return 'F';
+    case Key::f5: return VK_F5;
+    case Key::equal: return VK_OEM_PLUS;
+    case Key::minus: return VK_OEM_MINUS;
+    case Key::zero: return '0';
+    case Key::keypadAdd: return VK_ADD;
+    case Key::keypadSubtract: return VK_SUBTRACT;
+    }
+    return -1;
+}
+
 void setWindowTitle(const char* title) { SetWindowTextA(mainWindowHandle, title); }
 
-void openLink(const char* address) { ShellExecuteA(nullptr, "open", address, nullptr, nullptr, SW_SHOWMAXIMIZED); }
+uintptr_t nativeWindow() { return reinterpret_cast<uintptr_t>(mainWindowHandle); }
+
+// The README travels beside the program.
+std::string readmePath() {
+    char program[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return {};
+    std::string path(program, length);
+    path = path.substr(0, path.find_last_of("\\/") + 1) + "README.md";
+    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? std::string() : path;
+}
+
+bool openLink(const std::string& path) {
+    HINSTANCE result = ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
 
 void shutdownBackends() {
     ImGui_ImplDX11_Shutdown();
     ImGui_ImplWin32_Shutdown();
 }
 
-void destroy() { releaseDevice(); }
+void destroy() {
+    releaseDevice();
+    std::lock_guard<std::mutex> lock(wakeMutex);
+    paneTextArrived = nullptr;
+}
 
 }  // namespace host
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     entryInstance = instance;
-    int exitCode = runApp();
+    int exitCode = runApp(__argc > 1 ? __argv[1] : nullptr);
     if (exitCode != 0)
         return exitCode;  // create has already unregistered the class; COM stays as it is
+    SetEvent(shutDown);  // a console event waiting for the stop may let go
     // After stopScan: COM, then the window (already gone after a normal
     // close), then the class.
     CoUninitialize();

@@ -1,25 +1,22 @@
 #include "app/MainWindow.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 
 #include <imgui.h>
+#include <imgui_internal.h>
 
 #include "app/Host.h"
 #include "log/LogPane.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 
-// The About tab's link is a build setting (CMake's REPODECK_ABOUT_LINK), so
-// each install can point at its own copy of the README.
-#ifndef REPODECK_ABOUT_LINK
-#error "REPODECK_ABOUT_LINK is set by the build"
-#endif
-
 uint32_t frameCounter = 0;
-int lastTitleFrame = -1;
+std::string windowTitle;
 float aboutAnimationTime = 0.0f;
+float zoom = 1.0f;
 
 namespace {
 
@@ -38,6 +35,19 @@ static_assert(sizeof alphabet - 1 == 64);
 constexpr int animationRows = 32;
 constexpr int animationColumns = 128;
 
+constexpr float zoomStep = 1.1f, smallestZoom = 0.5f, largestZoom = 4.0f;
+
+int tabStep = 0;  // Ctrl+Tab: +1, Ctrl+Shift+Tab: -1, for this frame's tab bar
+std::string openFailure;  // the About tab's word on a link that did not open
+
+// Pressed since the last frame, judged before ImGui::NewFrame updates the keys.
+bool pressedBeforeFrame(int key) {
+    const ImGuiIO& io = ImGui::GetIO();
+    return key >= 0 && io.KeysDown[key] && io.KeysDownDuration[key] < 0;
+}
+
+void zoomBy(float factor) { zoom = std::clamp(zoom * factor, smallestZoom, largestZoom); }
+
 // The option flags are atomics shared with the scan threads; a check box
 // needs a plain bool for the length of the call.
 void checkbox(const char* label, std::atomic<bool>& flag) {
@@ -48,7 +58,9 @@ void checkbox(const char* label, std::atomic<bool>& flag) {
 
 void drawOptions() {
     ScanOptions& options = scanState.options;
-    ImGui::BeginChild("Options", ImVec2(720, 80), true, optionsFlags);
+    // 720 by 80 at the built-in font's size, growing with the text.
+    float scale = ImGui::GetFontSize() / 13.0f;
+    ImGui::BeginChild("Options", ImVec2(720 * scale, 80 * scale), true, optionsFlags);
     ImGui::BeginGroup();
     checkbox("git fetch    ", options.fetchEnabled);
     checkbox("git pull    ", options.pullEnabled);
@@ -67,20 +79,53 @@ void drawOptions() {
     ImGui::EndChild();
 }
 
-// The status line and the window title share one spinner index.
+// "Rescan" and F5 scan the last folder again; "Stop" ends the running scan
+// and opens nothing.
+void drawScanButtons() {
+    if (ImGui::Button("Scan Folder"))
+        scanFolder(host::nativeWindow());
+    ImGui::SameLine();
+    bool known = !lastScannedFolder().empty();
+    ImGui::BeginDisabled(!known);
+    bool f5 = known && ImGui::IsKeyPressed(host::keyIndex(host::Key::f5), false);
+    if (ImGui::Button("Rescan") || f5)
+        rescanFolder();
+    ImGui::EndDisabled();
+    ImGui::SameLine();
+    ImGui::BeginDisabled(!scanState.busy());
+    if (ImGui::Button("Stop"))
+        stopScan();
+    ImGui::EndDisabled();
+}
+
+// "N of M" while the option scan runs: N is the repository in hand.
+std::string progressText() {
+    uint32_t count = scanState.repositoryCount;
+    if (!scanState.optionScanRunning || count == 0)
+        return {};
+    uint32_t position = std::min(scanState.repositoriesDone + 1, count);
+    return std::to_string(position) + " of " + std::to_string(count);
+}
+
+// The status line and the window title share one spinner and one count.
 void drawStatus() {
     frameCounter++;
     int spinnerIndex = int(frameCounter / 16 % 4);
     bool busy = scanState.busy();
     ImGui::Text("Path: %s %c", scanState.scanPath, busy ? spinner[spinnerIndex] : ' ');
+    std::string progress = progressText();
+    if (!progress.empty()) {
+        ImGui::SameLine();
+        ImGui::Text(" %s: %s", progress.c_str(), scanState.repositoryInHand().c_str());
+    }
 
-    // Written only when the index moves, so not every frame; a change of
-    // the busy state shows within 16 frames.
-    if (spinnerIndex != lastTitleFrame) {
-        char title[] = "repodeck /";
-        title[sizeof title - 2] = spinner[spinnerIndex];
-        host::setWindowTitle(busy ? title : "repodeck");
-        lastTitleFrame = spinnerIndex;
+    // Written only when its text changes, not in every frame.
+    std::string title = "repodeck";
+    if (busy)
+        title += std::string(" ") + spinner[spinnerIndex] + (progress.empty() ? "" : " " + progress);
+    if (title != windowTitle) {
+        host::setWindowTitle(title.c_str());
+        windowTitle = title;
     }
 }
 
@@ -111,12 +156,25 @@ void drawAnimation() {
         ImGui::TextUnformatted(row);
 }
 
+// The README opens in the desktop's viewer; where there is none to open the
+// tab says so instead of a button that does nothing.
+void drawReadmeLink() {
+    std::string readme = host::readmePath();
+    if (readme.empty()) {
+        ImGui::TextUnformatted("There is no README.md beside the program to open.");
+        return;
+    }
+    if (ImGui::Button(readme.c_str()))
+        openFailure = host::openLink(readme) ? "" : "Nothing on this desktop opened " + readme + ".";
+    if (!openFailure.empty())
+        ImGui::TextUnformatted(openFailure.c_str());
+}
+
 void drawAbout() {
     ImGui::NewLine();
     ImGui::TextUnformatted("repodeck 1.0");
     ImGui::NewLine();
-    if (ImGui::Button(REPODECK_ABOUT_LINK))
-        host::openLink(REPODECK_ABOUT_LINK);
+    drawReadmeLink();
     ImGui::NewLine();
     ImGui::TextUnformatted("Developed by the repodeck developers");
     ImGui::NewLine();
@@ -125,27 +183,71 @@ void drawAbout() {
     drawAnimation();
 }
 
-void drawTabs() {
-    if (!ImGui::BeginTabBar("#tabBar"))
+// Ctrl+Tab moves over whatever tabs the bar had in the last frame, in their
+// order, wrapping at either end.
+void switchTab(ImGuiTabBar* bar) {
+    if (tabStep == 0 || bar->Tabs.Size == 0)
         return;
+    int selected = 0;
+    for (int i = 0; i < bar->Tabs.Size; i++)
+        if (bar->Tabs[i].ID == bar->SelectedTabId)
+            selected = i;
+    int next = (selected + tabStep + bar->Tabs.Size) % bar->Tabs.Size;
+    bar->NextSelectedTabId = bar->Tabs[next].ID;
+    tabStep = 0;
+}
+
+// True when the shown tab wants the next frame at once.
+bool drawTabs() {
+    if (!ImGui::BeginTabBar("#tabBar"))
+        return false;
+    switchTab(GImGui->CurrentTabBar);
+    const ImGuiIO& io = ImGui::GetIO();
+    bool findKey = io.KeyCtrl && ImGui::IsKeyPressed(host::keyIndex(host::Key::f), false);
+    bool animating = false;
     for (const PaneTab& tab : paneTabs) {
         if (!ImGui::BeginTabItem(tab.label))
             continue;
         ImGui::BeginChild(tab.childName, ImVec2(0, 0), true, paneFlags);
-        tab.pane->draw();
+        tab.pane->draw(findKey);
+        animating = tab.pane->filtering();
         ImGui::EndChild();
         ImGui::EndTabItem();
     }
     if (ImGui::BeginTabItem("About")) {
         drawAbout();
+        animating = true;
         ImGui::EndTabItem();
     }
     ImGui::EndTabBar();
+    return animating;
 }
 
 }  // namespace
 
-void drawMainWindow() {
+void takeWindowKeys() {
+    ImGuiIO& io = ImGui::GetIO();
+    if (!io.KeyCtrl)
+        return;
+    int tab = io.KeyMap[ImGuiKey_Tab];
+    if (pressedBeforeFrame(tab)) {
+        tabStep = io.KeyShift ? -1 : 1;
+        io.KeysDown[tab] = false;  // never seen by Dear ImGui's window switcher
+    }
+    if (io.MouseWheel != 0) {
+        zoomBy(io.MouseWheel > 0 ? zoomStep : 1 / zoomStep);
+        io.MouseWheel = 0;
+    }
+    using host::Key;
+    if (pressedBeforeFrame(host::keyIndex(Key::equal)) || pressedBeforeFrame(host::keyIndex(Key::keypadAdd)))
+        zoomBy(zoomStep);
+    if (pressedBeforeFrame(host::keyIndex(Key::minus)) || pressedBeforeFrame(host::keyIndex(Key::keypadSubtract)))
+        zoomBy(1 / zoomStep);
+    if (pressedBeforeFrame(host::keyIndex(Key::zero)))
+        zoom = 1.0f;
+}
+
+bool drawMainWindow() {
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     ImGui::SetNextWindowPos(viewport->WorkPos, ImGuiCond_Always, ImVec2(0, 0));
     ImGui::SetNextWindowSize(viewport->WorkSize, ImGuiCond_Always);
@@ -154,13 +256,12 @@ void drawMainWindow() {
     ImGui::TextUnformatted("Scan Options");
     drawOptions();
     ImGui::NewLine();
-    // Never disabled: scanFolder itself stops a running scan first.
-    if (ImGui::Button("Scan Folder"))
-        scanFolder();
+    drawScanButtons();
     ImGui::NewLine();
     drawStatus();
     ImGui::NewLine();
-    drawTabs();
+    bool animating = drawTabs();
 
     ImGui::End();
+    return animating || scanState.busy();
 }

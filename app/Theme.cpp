@@ -1,6 +1,9 @@
 #include "app/Theme.h"
 
+#include <cstring>
+
 #include <imgui.h>
+#include <imgui_internal.h>
 
 namespace {
 
@@ -72,4 +75,62 @@ void applyColorTheme() {
     ImVec4* colours = ImGui::GetStyle().Colors;
     for (const ThemeEntry& entry : theme)
         colours[entry.colour] = ImVec4(entry.base.r, entry.base.g, entry.base.b, entry.alpha);
+}
+
+namespace {
+
+constexpr float basePixels = 13.0f;  // the built-in font's size
+
+// Latin with its extensions, Greek, Cyrillic, general punctuation (curly
+// quotes, dashes), currency, arrows, box drawing and the replacement character.
+constexpr ImWchar textRanges[] = {
+    0x0020, 0x024F, 0x0370, 0x03FF, 0x0400, 0x052F, 0x2000, 0x206F, 0x20A0, 0x20CF,
+    0x2190, 0x21FF, 0x2500, 0x257F, 0xFFFD, 0xFFFD, 0,
+};
+
+bool exists(const std::string& path) {
+    if (FILE* file = ImFileOpen(path.c_str(), "rb")) {
+        ImFileClose(file);
+        return true;
+    }
+    return false;
+}
+
+const std::string* firstPresent(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths)
+        if (exists(path))
+            return &path;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string applyScale(float scale, const FontFiles& files) {
+    ImGuiIO& io = ImGui::GetIO();
+    io.Fonts->Clear();
+    float pixels = float(int(basePixels * scale + 0.5f));
+    const std::string* text = firstPresent(files.text);
+    if (text) {
+        io.Fonts->AddFontFromFileTTF(text->c_str(), pixels, nullptr, textRanges);
+        if (const std::string* cjk = firstPresent(files.cjk)) {
+            ImFontConfig merge;
+            merge.MergeMode = true;
+            io.Fonts->AddFontFromFileTTF(cjk->c_str(), pixels, &merge, io.Fonts->GetGlyphRangesChineseSimplifiedCommon());
+        }
+    }
+    if (io.Fonts->Fonts.empty()) {
+        ImFontConfig builtIn;
+        builtIn.SizePixels = pixels;
+        io.Fonts->AddFontDefault(&builtIn);
+        text = nullptr;
+    }
+    io.Fonts->Build();
+
+    ImGuiStyle& style = ImGui::GetStyle();
+    ImVec4 colours[ImGuiCol_COUNT];
+    memcpy(colours, style.Colors, sizeof colours);
+    style = ImGuiStyle();
+    style.ScaleAllSizes(pixels / basePixels);
+    memcpy(style.Colors, colours, sizeof colours);
+    return text ? *text : std::string();
 }

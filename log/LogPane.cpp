@@ -6,7 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <chrono>
 #include <new>
+
+std::atomic<void (*)()> paneTextArrived{nullptr};
 
 LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
 
@@ -51,6 +54,8 @@ void LogPane::addLog(const char* fmt, ...) {
     }
 
     append(text, size_t(length));
+    if (void (*wake)() = paneTextArrived.load())
+        wake();
 }
 
 void LogPane::append(const char* text, size_t size) {
@@ -149,8 +154,7 @@ void LogPane::clear() {
     lineOffsets.clear();
     lineOffsets.push_back(0);
     full = false;
-    filteredLines.clear();
-    filteredUpTo = 0;
+    resetFilteredLines();
 }
 
 std::string LogPane::text() const {
@@ -158,18 +162,86 @@ std::string LogPane::text() const {
     return std::string(buf.begin(), buf.size());
 }
 
+size_t LogPane::clipboardLimit = SIZE_MAX;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The filter's share of one frame: a million lines take about 0.2 s to test,
+// so they are tested in slices and the frame stays well inside 20 ms.
+constexpr Clock::duration filterSlice = std::chrono::milliseconds(6);
+constexpr int linesBetweenClockReads = 1024;
+
+}  // namespace
+
+void LogPane::resetFilteredLines() {
+    filteredLines.clear();
+    filteredUpTo = 0;
+}
+
+bool LogPane::filtering() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    return filter.IsActive() && filteredUpTo < lineOffsets.Size - 1;
+}
+
 void LogPane::refreshFilteredLines() {
     const char* begin = buf.begin();
     int completeLines = lineOffsets.Size - 1;
-    for (; filteredUpTo < completeLines; filteredUpTo++) {
-        const char* lineStart = begin + lineOffsets[filteredUpTo];
-        const char* lineEnd = begin + lineOffsets[filteredUpTo + 1] - 1;
-        if (filter.PassFilter(lineStart, lineEnd))
-            filteredLines.push_back(filteredUpTo);
+    Clock::time_point deadline = Clock::now() + filterSlice;
+    while (filteredUpTo < completeLines) {
+        int sliceEnd = std::min(completeLines, filteredUpTo + linesBetweenClockReads);
+        for (; filteredUpTo < sliceEnd; filteredUpTo++) {
+            const char* lineStart = begin + lineOffsets[filteredUpTo];
+            const char* lineEnd = begin + lineOffsets[filteredUpTo + 1] - 1;
+            if (filter.PassFilter(lineStart, lineEnd))
+                filteredLines.push_back(filteredUpTo);
+        }
+        if (Clock::now() >= deadline)
+            break;
     }
 }
 
-void LogPane::draw() {
+// The lines as shown, each ended by one line feed: built from the pane, not
+// from what Dear ImGui rendered, so nothing of the window around it comes
+// along. The empty line after the last line feed is not a line of text. The
+// size is known before anything is copied, so a text too large for the
+// clipboard or for memory is refused with a line in the pane.
+void LogPane::copyShownLines() {
+    const char* begin = buf.begin();
+    int lastLine = lineOffsets.Size - 1;
+    const char* lastStart = begin + lineOffsets[lastLine];
+    bool lastShown = lastStart != buf.end() && (!filter.IsActive() || filter.PassFilter(lastStart, buf.end()));
+    size_t length = lastShown ? size_t(buf.end() - lastStart) + 1 : 0;
+    if (!filter.IsActive())
+        length += size_t(lastStart - begin);
+    else
+        for (int line : filteredLines)
+            length += size_t(lineOffsets[line + 1] - lineOffsets[line]);
+    if (length + 1 > clipboardLimit) {
+        addLog("[repodeck] Copy: the %.1f MB shown are more than the clipboard takes (%.1f MB); nothing was "
+               "copied. Narrow the filter and copy again.\n",
+               double(length) / 1e6, double(clipboardLimit) / 1e6);
+        return;
+    }
+    std::string text;
+    try {
+        text.reserve(length);
+    } catch (const std::bad_alloc&) {
+        addLog("[repodeck] Copy: not enough memory for the %.1f MB shown; nothing was copied.\n", double(length) / 1e6);
+        return;
+    }
+    if (!filter.IsActive())
+        text.assign(begin, lastStart);
+    else
+        for (int line : filteredLines)
+            text.append(begin + lineOffsets[line], begin + lineOffsets[line + 1]);
+    if (lastShown)
+        text.append(lastStart, buf.end()).push_back('\n');
+    ImGui::SetClipboardText(text.c_str());
+}
+
+void LogPane::draw(bool focusFilter) {
     std::lock_guard<std::recursive_mutex> lock(mutex);
 
     bool clearPressed = ImGui::Button("Clear");
@@ -177,17 +249,28 @@ void LogPane::draw() {
     bool copyPressed = ImGui::Button("Copy");
     ImGui::SameLine();
     ImGui::SetNextItemWidth(-10);
+    if (focusFilter)
+        ImGui::SetKeyboardFocusHere();
     if (ImGui::InputTextWithHint(" ", "Filter (include, -exclude)", filter.InputBuf, IM_ARRAYSIZE(filter.InputBuf))) {
         filter.Build();
-        filteredLines.clear();
-        filteredUpTo = 0;
+        resetFilteredLines();
+    }
+    // After the box, which on Escape has already given up its edit.
+    if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)) && filter.InputBuf[0]) {
+        filter.InputBuf[0] = '\0';
+        filter.Build();
+        resetFilteredLines();
     }
     ImGui::Separator();
     ImGui::BeginChild("scrolling", ImVec2(0, 0), false, ImGuiWindowFlags_HorizontalScrollbar);
     if (clearPressed)
         clear();
-    if (copyPressed)
-        ImGui::LogToClipboard();
+    // Home and End move the view, unless a text box has the keys.
+    bool toTop = false, toBottom = false;
+    if (!ImGui::IsAnyItemActive()) {
+        toTop = ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Home));
+        toBottom = ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_End));
+    }
 
     ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(0, 0));
     const char* begin = buf.begin();
@@ -195,32 +278,39 @@ void LogPane::draw() {
     auto lineEnd = [&](int line) {
         return line + 1 < lineOffsets.Size ? begin + lineOffsets[line + 1] - 1 : end;
     };
+    int lastLine = lineOffsets.Size - 1;
+    ImGuiListClipper clipper;
     if (filter.IsActive()) {
-        // The clipper emits every item while a Copy capture runs, so Copy still
-        // gets every passing line.
+        // The lines found so far; the open last line only once the rest is
+        // done, so lines never show out of order.
         refreshFilteredLines();
-        int lastLine = lineOffsets.Size - 1;
-        bool lastPasses = filter.PassFilter(begin + lineOffsets[lastLine], end);
-        int count = filteredLines.Size + (lastPasses ? 1 : 0);
-        ImGuiListClipper clipper;
-        clipper.Begin(count);
+        bool done = filteredUpTo == lastLine;
+        bool lastPasses = done && filter.PassFilter(begin + lineOffsets[lastLine], end);
+        clipper.Begin(filteredLines.Size + (lastPasses ? 1 : 0));
         while (clipper.Step())
             for (int item = clipper.DisplayStart; item < clipper.DisplayEnd; item++) {
                 int line = item < filteredLines.Size ? filteredLines[item] : lastLine;
                 ImGui::TextUnformatted(begin + lineOffsets[line], lineEnd(line));
             }
-        clipper.End();
     } else {
-        ImGuiListClipper clipper;
         clipper.Begin(lineOffsets.Size);
         while (clipper.Step())
             for (int line = clipper.DisplayStart; line < clipper.DisplayEnd; line++)
                 ImGui::TextUnformatted(begin + lineOffsets[line], lineEnd(line));
-        clipper.End();
     }
+    clipper.End();
     ImGui::PopStyleVar();
 
-    if (autoScroll && ImGui::GetScrollY() >= ImGui::GetScrollMaxY())
+    // A Copy during filtering waits for the last slice, a frame or so later.
+    copyPending |= copyPressed;
+    if (copyPending && !(filter.IsActive() && filteredUpTo < lastLine)) {
+        copyPending = false;
+        copyShownLines();
+    }
+
+    if (toTop)
+        ImGui::SetScrollY(0);
+    else if (toBottom || (autoScroll && ImGui::GetScrollY() >= ImGui::GetScrollMaxY()))
         ImGui::SetScrollHereY(1.0f);
     ImGui::EndChild();
 }

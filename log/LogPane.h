@@ -1,6 +1,7 @@
 // The thread-safe, filterable, append-only text log shown in each tab.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -32,7 +33,11 @@ struct LogPane {
     void clear();
 
     // Inside a window the caller has begun; takes the mutex for the whole pane.
-    void draw();
+    // focusFilter puts the keyboard into the filter box (Ctrl+F).
+    void draw(bool focusFilter = false);
+    // True while a filter is still being worked through the text, a slice
+    // per frame: the window keeps drawing until it is done.
+    bool filtering() const;
 
     // A copy of the text, taken under the lock (tests and repodeck-scan).
     std::string text() const;
@@ -42,6 +47,10 @@ struct LogPane {
     // Bytes a pane holds at most; once reached, one line says so and later
     // text is dropped until Clear.
     int textLimit = 1 << 30;
+
+    // Bytes the desktop's clipboard takes in one piece; the host sets it.
+    // A larger Copy says so in the pane instead of failing unseen.
+    static size_t clipboardLimit;
 
 private:
     bool full = false;
@@ -54,8 +63,15 @@ private:
     // tested on each frame since it may still grow.
     ImVector<int> filteredLines;
     int filteredUpTo = 0;
+    bool copyPending = false;  // Copy waits for the filter to reach the end
     void refreshFilteredLines();
+    void resetFilteredLines();
+    void copyShownLines();
 };
+
+// Called on the appending thread after each addLog (and so each write): the
+// window host points it at what ends its idle wait. Null without a window.
+extern std::atomic<void (*)()> paneTextArrived;
 
 extern LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
 

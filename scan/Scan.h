@@ -1,6 +1,7 @@
 // Starting, running and stopping a scan of one folder.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <string>
@@ -26,9 +27,20 @@ void mainScan();
 void optionScan(RepositoryList repositories);
 void readmeScan(RepositoryList repositories);
 
-// The "Scan Folder" button: stops the running scan, asks for a folder and
-// starts a new scan of it. User interface thread only.
-void scanFolder();
+// The "Scan Folder" button: stops the running scan, asks for a folder with
+// the picker (owned by pickerOwner, a native window or 0; opened at the last
+// folder scanned) and starts a new scan of it. User interface thread only.
+void scanFolder(uintptr_t pickerOwner = 0);
+
+// Stops the running scan and scans folder, without the picker: "Rescan" with
+// the last folder, and a folder named on the command line. User interface
+// thread only.
+void scanFolderAt(const std::string& folder);
+void rescanFolder();  // nothing before the first scan
+
+// The folder of the last scan started in this session, kept in memory only;
+// empty before the first.
+const std::string& lastScannedFolder();
 
 // Starts the main scan thread on folder, which must fit scanPath; the caller
 // has run stopScan. Returns false, starting nothing, when the path is too long.

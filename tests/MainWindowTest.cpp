@@ -1,404 +1,341 @@
-// The main window in a real headless Dear ImGui context: what it shows, what
-// its controls change, and what it asks of the host and of the scan.
+// The main window and the frame loop in a real headless Dear ImGui context,
+// over a host that plays a script of events and records what it is asked, and
+// a picker that records where it opens: what the window shows, what its
+// controls change, and what it asks of the host and of the scan.
+#include <chrono>
 #include <cstring>
 #include <sstream>
-#include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/App.h"
 #include "app/Host.h"
 #include "app/MainWindow.h"
 #include "app/Theme.h"
 #include "log/LogPane.h"
+#include "scan/FolderPicker.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 #include "tests/Headless.h"
+#include "tests/TempFolder.h"
 
-// What the window asked for, recorded in place of a window and a scan.
 namespace {
-std::vector<std::string> titles;
-std::vector<std::string> links;
-int scanFolderCalls = 0;
+std::vector<std::string> calls, titles, opened, pickerStarts;
+std::vector<host::Events> events;  // one per handleEvents; closed when used up
+std::string readme;
+std::optional<std::string> picked;
+bool opens = true, scanRunningAtDestroy = false;
+int zoomKeys = 8;  // the next of newFrame's keys; 0 starts them
 }  // namespace
 
-namespace host {
-void setWindowTitle(const char* title) { titles.push_back(title); }
-void openLink(const char* address) { links.push_back(address); }
-}  // namespace host
+std::optional<std::string> pickFolder(const std::string& start, uintptr_t owner) {
+    pickerStarts.push_back(start + " above " + std::to_string(owner));
+    return picked;
+}
 
-// The scan's own would open the folder picker.
-void scanFolder() { scanFolderCalls++; }
+namespace host {
+bool create(const char* title) { return calls.push_back(std::string("create ") + title), true; }
+void initBackends() {
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;  // a test leaves no imgui.ini behind
+    io.DisplaySize = ImVec2(1280, 800);
+    for (int key = 0; key < ImGuiKey_COUNT; key++)
+        io.KeyMap[key] = key;
+}
+Events handleEvents(double wait) {
+    calls.push_back(wait > 0 ? "wait" : "poll");
+    Events next = events.empty() ? Events::closed : events.front();
+    if (!events.empty())
+        events.erase(events.begin());
+    return next;
+}
+// Zoom keys held with Ctrl, one every other frame: +, +, 0, -.
+void newFrame() {
+    static const int keys[] = {-1, 102, -1, 102, -1, 104, -1, 103};
+    ImGuiIO& io = ImGui::GetIO();
+    io.DeltaTime = 1.0f / 60;
+    std::fill(std::begin(io.KeysDown), std::end(io.KeysDown), false);
+    int key = zoomKeys < 8 ? keys[zoomKeys++] : -1;
+    if ((io.KeyCtrl = key >= 0))
+        io.KeysDown[key] = true;
+}
+void present(const float[4]) { calls.push_back("frame"); }
+void reloadFontTexture() { calls.push_back("fonts " + std::to_string(int(ImGui::GetIO().Fonts->Fonts[0]->FontSize))); }
+void shutdownBackends() { calls.push_back(scanState.abortRequested ? "shutdown, abort raised" : "shutdown"); }
+void destroy() {
+    calls.push_back(ImGui::GetCurrentContext() ? "destroy" : "destroy, context gone");
+    scanRunningAtDestroy = scanState.optionScanRunning;
+}
+bool isMinimised() { return false; }
+float contentScale() { return 1; }
+FontFiles fontFiles() { return {}; }
+int keyIndex(Key key) { return 100 + int(key); }
+void setWindowTitle(const char* title) { titles.push_back(title); }
+uintptr_t nativeWindow() { return 7; }
+std::string readmePath() { return readme; }
+bool openLink(const std::string& path) { return opened.push_back(path), opens; }
+}  // namespace host
 
 namespace {
 
-const char* const optionLabels[] = {
-    "git fetch    ", "git pull    ", "git submodule update    ", "git status    ", "git remote    ",
-    "Display the first 128 characters of README.MD/.txt",
-};
-
-std::atomic<bool>* optionFlags() {
-    static std::atomic<bool>* flags[] = {
-        &scanState.options.fetchEnabled,  &scanState.options.pullEnabled,   &scanState.options.submoduleEnabled,
-        &scanState.options.statusEnabled, &scanState.options.remoteEnabled, &scanState.options.readmeEnabled,
-    };
-    return *flags;
+int occurrences(const std::string& text, const std::string& needle) {
+    int found = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        found++;
+    return found;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();  // Dear ImGui's log ends lines with CR LF on Windows
-        result.push_back(line);
+// Repositories whose stand-in git fetch sleeps for a minute: only a stop ends it in time.
+void makeSlowRepositories(const TempFolder& root, std::initializer_list<const char*> names) {
+    for (std::string name : names) {
+        std::filesystem::create_directories(root / name + pathSeparator + ".git");
+        writeFile(root / name + pathSeparator + ".fakegit-fetch", "sleep 60000\n");
     }
-    return result;
+}
+
+void resetState() {
+    frameCounter = 0, aboutAnimationTime = 0, opens = true, picked.reset();
+    windowTitle.clear(), calls.clear(), events.clear(), titles.clear(), opened.clear(), pickerStarts.clear();
+    readme.clear();
+    scanState.scanPath[0] = '\0';
+    scanState.abortRequested = false;
+    ScanOptions& o = scanState.options;
+    o.fetchEnabled = true, o.pullEnabled = o.submoduleEnabled = o.statusEnabled = false;
+    o.remoteEnabled = o.readmeEnabled = false;
+    for (const PaneTab& tab : paneTabs) {
+        std::lock_guard<std::recursive_mutex> lock(tab.pane->mutex);
+        tab.pane->clear();
+    }
 }
 
 class MainWindowTest : public testing::Test {
 protected:
-    void SetUp() override {
-        frameCounter = 0;
-        lastTitleFrame = -1;
-        aboutAnimationTime = 0;
-        titles.clear();
-        links.clear();
-        scanFolderCalls = 0;
-        scanState.scanPath[0] = '\0';
-        setBusy(false);
-        for (int i = 0; i < 6; i++)
-            optionFlags()[i] = i == 0;
-        for (const PaneTab& tab : paneTabs) {
-            std::lock_guard<std::recursive_mutex> lock(tab.pane->mutex);
-            tab.pane->clear();
-        }
-    }
-    void TearDown() override { setBusy(false); }
-
-    static void setBusy(bool busy) {
-        scanState.mainScanRunning = busy;
-        scanState.optionScanRunning = false;
-        scanState.readmeScanRunning = false;
-    }
+    void SetUp() override { resetState(), frames(2); }
+    void TearDown() override { stopScan(), scanState.mainScanRunning = false; }
 
     void frames(int count) {
-        for (int i = 0; i < count; i++)
-            ui.frame(drawMainWindow);
+        while (count-- > 0)
+            ui.frame(drawMainWindow, takeWindowKeys);
     }
-
-    // The text of exactly one frame, one item per line.
-    std::string frameText() {
-        ui.frame([] {
-            ImGui::LogToClipboard();
-            drawMainWindow();
-            ImGui::LogFinish();
-        });
-        return ui.clipboard;
+    // The lines of exactly one frame (without the CR that Windows' log adds).
+    std::vector<std::string> frameText() {
+        ui.frame([] { ImGui::LogToClipboard(), drawMainWindow(), ImGui::LogFinish(); });
+        std::istringstream in(ui.clipboard);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line.substr(0, line.find('\r')));
+        return lines;
     }
-
     std::string statusLine() {
-        for (const std::string& line : lines(frameText()))
+        for (const std::string& line : frameText())
             if (line.rfind("Path:", 0) == 0)
                 return line;
-        ADD_FAILURE() << "no status line";
-        return "";
+        return "no status line";
     }
-
     static ImGuiWindow* mainWindow() { return ImGui::FindWindowByName("Main"); }
-
-    // A child window of "Main" drawn in the last frame.
-    static ImGuiWindow* child(const char* name) {
-        std::string prefix = std::string("Main/") + name + "_";
-        for (ImGuiWindow* window : GImGui->Windows)
-            if (window->Active && std::strncmp(window->Name, prefix.c_str(), prefix.size()) == 0)
-                return window;
-        return nullptr;
-    }
-
     static ImGuiTabBar* tabBar() { return GImGui->TabBars.GetByKey(mainWindow()->GetID("#tabBar")); }
-
-    // Finds an item the way a user does: the mouse sweeps over area until
-    // Dear ImGui reports the item hovered.
-    ImVec2 locate(ImGuiID id, ImRect area) {
-        ImGuiIO& io = ImGui::GetIO();
-        for (float y = area.Min.y + 3; y < area.Max.y; y += 6)
-            for (float x = area.Min.x + 3; x < area.Max.x; x += 12) {
-                io.MousePos = ImVec2(x, y);
-                ui.frame(drawMainWindow);
-                if (GImGui->HoveredId == id)
-                    return io.MousePos;
-            }
-        ADD_FAILURE() << "item not found";
-        return ImVec2(-1, -1);
-    }
-
-    void clickTab(const char* label) {
-        frames(1);
-        ImGuiTabBar* bar = tabBar();
-        ui.click(locate(ImHashStr(label, 0, bar->ID), bar->BarRect), drawMainWindow);
-    }
-
-    // The region from the options to the tab bar, where "Scan Folder" is.
-    ImRect middle() {
-        frames(1);
-        return ImRect(mainWindow()->Pos.x, child("Options")->Rect().Max.y, mainWindow()->Rect().Max.x,
-                      tabBar()->BarRect.Min.y);
-    }
+    static ImGuiID tabId(const char* label) { return ImHashStr(label, 0, tabBar()->ID); }
+    void click(ImGuiID id) { EXPECT_TRUE(ui.click(id, [] { drawMainWindow(); }, takeWindowKeys)); }
 
     Headless ui;
 };
 
-TEST_F(MainWindowTest, FillsTheWorkAreaAndShowsTheOptionsAndTabs) {
-    std::vector<std::string> shown = lines(ui.capture(drawMainWindow));
-    ImGuiWindow* main = mainWindow();
-    EXPECT_EQ(main->Pos.x, 0);
-    EXPECT_EQ(main->Pos.y, 0);
-    EXPECT_EQ(main->Size.x, 1280);
-    EXPECT_EQ(main->Size.y, 800);
-
-    ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown[0], "Scan Options");
-    std::string all;
-    for (const std::string& line : shown)
-        all += line + "\n";
-    for (const char* label : optionLabels)
-        EXPECT_NE(all.find(label), std::string::npos) << label;
-    EXPECT_NE(all.find("[ Scan Folder ]"), std::string::npos);
-    ASSERT_NE(child("Options"), nullptr);
-    EXPECT_EQ(child("Options")->Size.x, 720);
-    EXPECT_EQ(child("Options")->Size.y, 80);
-
-    const char* expected[] = {"Logs", "Repositories", "Updates", "Status", "Compacts", "Remotes", "Read Me", "About"};
-    ImGuiTabBar* bar = tabBar();
-    ASSERT_EQ(bar->Tabs.Size, 8);
-    for (int i = 0; i < 8; i++)
-        EXPECT_STREQ(bar->GetTabName(&bar->Tabs[i]), expected[i]);
-    EXPECT_EQ(bar->SelectedTabId, ImHashStr("Logs", 0, bar->ID));
-}
-
-TEST_F(MainWindowTest, StatusLineShowsPathAndSpinner) {
-    frames(1);
+TEST_F(MainWindowTest, StatusLineAndTitleRunTheSpinnerWhileBusy) {
     EXPECT_EQ(statusLine(), "Path:   ");  // colon, separator and idle status: three spaces
-
     std::strcpy(scanState.scanPath, "/home/me/src");
     EXPECT_EQ(statusLine(), "Path: /home/me/src  ");
-
-    // While busy the last character runs "/", "-", "\", "|" in runs of 16 frames.
-    setBusy(true);
+    frames(100);
+    // Busy, from frame 16 on: "-", "\", "|", "/" in runs of 16 frames, the
+    // title with them; the title is written only when its text changes.
+    scanState.mainScanRunning = true;
+    frameCounter = 15;
     std::string shown;
-    for (int i = 0; i < 130; i++)
+    for (int i = 0; i < 64; i++)
         shown += statusLine().back();
-    std::vector<std::pair<char, int>> runs;
-    for (char c : shown)
-        if (!runs.empty() && runs.back().first == c)
-            runs.back().second++;
-        else
-            runs.push_back({c, 1});
-    ASSERT_GE(runs.size(), 8u);
-    const char cycle[] = "/-\\|";
-    int start = int(std::strchr(cycle, runs[0].first) - cycle);
-    for (size_t i = 0; i < runs.size(); i++) {
-        EXPECT_EQ(runs[i].first, cycle[(start + i) % 4]) << "run " << i;
-        if (i > 0 && i + 1 < runs.size()) {
-            EXPECT_EQ(runs[i].second, 16) << "run " << i;
-        }
-    }
-
-    // Any of the three running flags counts; idle shows a space.
+    EXPECT_EQ(shown, std::string(16, '-') + std::string(16, '\\') + std::string(16, '|') + std::string(16, '/'));
     scanState.mainScanRunning = false;
-    scanState.readmeScanRunning = true;
-    EXPECT_NE(statusLine().back(), ' ');
-    scanState.readmeScanRunning = false;
     EXPECT_EQ(statusLine().back(), ' ');
+    EXPECT_EQ(titles, (std::vector<std::string>{"repodeck", "repodeck -", "repodeck \\", "repodeck |",
+                                                "repodeck /", "repodeck"}));
 }
 
-TEST_F(MainWindowTest, TitleIsWrittenWhenTheSpinnerMoves) {
-    frames(1);
-    ASSERT_EQ(titles, std::vector<std::string>{"repodeck"});  // though the window has it already
-    frames(14);
-    EXPECT_EQ(titles.size(), 1u);
-    frames(1);  // frame 16
-    EXPECT_EQ(titles.size(), 2u);
-    frames(160 - 16);
-    EXPECT_EQ(titles.size(), 11u);  // frames 1, 16, 32, ..., 160
-    for (const std::string& title : titles)
-        EXPECT_EQ(title, "repodeck");
-
-    titles.clear();
-    setBusy(true);
-    frames(64);
-    EXPECT_EQ(titles, (std::vector<std::string>{"repodeck |", "repodeck /", "repodeck -", "repodeck \\"}));
-
-    titles.clear();
-    setBusy(false);
-    frames(16);
-    EXPECT_EQ(titles, std::vector<std::string>{"repodeck"});
-}
-
-TEST_F(MainWindowTest, FrameCounterWrapsWithoutBreakingTheCycle) {
-    setBusy(true);
-    frameCounter = UINT32_MAX - 2;
-    frames(4);
-    EXPECT_EQ(frameCounter, 1u);
-    EXPECT_EQ(titles, (std::vector<std::string>{"repodeck |", "repodeck /"}));
-}
-
-TEST_F(MainWindowTest, CheckBoxesFlipTheirOptions) {
-    frames(2);
-    ImGuiWindow* options = child("Options");
-    ASSERT_NE(options, nullptr);
+TEST_F(MainWindowTest, CheckBoxesFlipTheirOptionsAlsoWhileBusy) {
+    ScanOptions& o = scanState.options;
+    std::atomic<bool>* flags[] = {&o.fetchEnabled,  &o.pullEnabled,   &o.submoduleEnabled,
+                                  &o.statusEnabled, &o.remoteEnabled, &o.readmeEnabled};
+    const char* labels[] = {"git fetch    ", "git pull    ", "git submodule update    ", "git status    ",
+                            "git remote    ", "Display the first 128 characters of README.MD/.txt"};
+    ImGuiWindow* options = Headless::window("/Options_");
     for (int i = 0; i < 6; i++) {
-        ImVec2 at = locate(options->GetID(optionLabels[i]), options->Rect());
-        bool before[6];
-        for (int j = 0; j < 6; j++)
-            before[j] = optionFlags()[j];
-        ui.click(at, drawMainWindow);
-        for (int j = 0; j < 6; j++)
-            EXPECT_EQ(optionFlags()[j], j == i ? !before[j] : before[j]) << optionLabels[i] << " / " << optionLabels[j];
-        // Also while a scan runs.
-        setBusy(true);
-        ui.click(at, drawMainWindow);
-        EXPECT_EQ(optionFlags()[i], before[i]) << optionLabels[i];
-        setBusy(false);
+        std::string before, after;
+        for (std::atomic<bool>* flag : flags)
+            before += *flag ? '1' : '0';
+        scanState.mainScanRunning = i % 2;
+        click(options->GetID(labels[i]));
+        for (std::atomic<bool>* flag : flags)
+            after += *flag ? '1' : '0';
+        before[i] ^= 1;  // that one flag, and no other
+        EXPECT_EQ(after, before) << labels[i];
     }
 }
 
-TEST_F(MainWindowTest, ScanFolderCallsTheScanOncePerClickBusyOrNot) {
-    ImVec2 button = locate(mainWindow()->GetID("Scan Folder"), middle());
-    ui.click(button, drawMainWindow);
-    EXPECT_EQ(scanFolderCalls, 1);
-    setBusy(true);
-    ui.click(button, drawMainWindow);
-    EXPECT_EQ(scanFolderCalls, 2);
-    frames(3);
-    EXPECT_EQ(scanFolderCalls, 2);
+// A scan over stand-in git whose fetch sleeps: the status line and the title
+// count the repositories, and "Stop" ends the scan and its child.
+TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
+    TempFolder root;
+    makeSlowRepositories(root, {"one", "two", "three"});
+    ASSERT_TRUE(startMainScan(root.path().c_str()));
+    std::string status;
+    for (int i = 0; i < 2000 && (status.find(" of ") == std::string::npos || !scanState.childRunning()); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10)), status = statusLine();  // 20 s: a hang, not a measure
+    EXPECT_NE(status.find(" 1 of 3: " + (root / "one")), std::string::npos) << status;
+    EXPECT_NE(titles.back().find(" 1 of 3"), std::string::npos) << titles.back();
+    click(mainWindow()->GetID("Stop"));
+    EXPECT_FALSE(scanState.busy());
+    EXPECT_FALSE(scanState.childRunning());
+    EXPECT_NE(logsPane.text().find("Error Code: -1"), std::string::npos) << logsPane.text();
+    EXPECT_TRUE(pickerStarts.empty());
 }
 
-TEST_F(MainWindowTest, EachTabShowsItsPaneInItsChildWindow) {
-    for (const PaneTab& tab : paneTabs)
-        tab.pane->addLog("marker of %s\n", tab.childName);
-    for (const PaneTab& tab : paneTabs) {
-        clickTab(tab.label);
-        std::string shown = frameText();
-        EXPECT_NE(child(tab.childName), nullptr) << tab.label;
-        for (const PaneTab& other : paneTabs)
-            EXPECT_EQ(shown.find(std::string("marker of ") + other.childName) != std::string::npos, &other == &tab)
-                << tab.label << " shows " << other.label;
-    }
+// The picker opens at home (an empty start) the first time, then where the
+// last scan was, also one named on the command line; Rescan and F5 scan that
+// folder again without it, and do nothing before the first scan.
+TEST_F(MainWindowTest, PickerStartsAtTheLastFolderAndRescanNeedsNone) {
+    TempFolder first, second;
+    auto scanned = [&](const TempFolder& folder) { return occurrences(logsPane.text(), "Scan: " + folder.path() + "\n"); };
+    click(mainWindow()->GetID("Rescan"));
+    picked = first.path();
+    click(mainWindow()->GetID("Scan Folder"));
+    picked.reset();  // cancelled: the last folder stays
+    click(mainWindow()->GetID("Scan Folder"));
+    scanFolderAt(second.path());
+    click(mainWindow()->GetID("Rescan"));
+    ui.press(host::keyIndex(host::Key::f5), drawMainWindow);
+    click(mainWindow()->GetID("Scan Folder"));
+    EXPECT_EQ(pickerStarts, (std::vector<std::string>{" above 7", first.path() + " above 7", second.path() + " above 7"}));
+    EXPECT_EQ(scanned(first), 1);
+    EXPECT_EQ(scanned(second), 3);
+    EXPECT_EQ(occurrences(logsPane.text(), "Path to Scan: "), 4);
 }
 
-TEST_F(MainWindowTest, AboutShowsNameLinkAndCredits) {
-    clickTab("About");
-    std::vector<std::string> shown = lines(frameText());
-    auto at = std::find(shown.begin(), shown.end(), "repodeck 1.0");
-    ASSERT_NE(at, shown.end());
-    ASSERT_GE(shown.end() - at, 4 + 32);
-    EXPECT_EQ(at[1], "[ " REPODECK_ABOUT_LINK " ]");  // how the log shows a button
-    EXPECT_EQ(at[2].rfind("Developed by ", 0), 0u) << at[2];
-    EXPECT_EQ(at[3].rfind("Special Thanks to ", 0), 0u) << at[3];
-    EXPECT_NE(at[3].find(" and "), std::string::npos) << at[3];
-
-    ImGuiTabBar* bar = tabBar();
-    ImGuiID aboutTab = ImHashStr("About", 0, bar->ID);
-    ImRect below(mainWindow()->Pos.x, bar->BarRect.Max.y, mainWindow()->Rect().Max.x, bar->BarRect.Max.y + 120);
-    ui.click(locate(ImHashStr(REPODECK_ABOUT_LINK, 0, aboutTab), below), drawMainWindow);
-    EXPECT_EQ(links, std::vector<std::string>{REPODECK_ABOUT_LINK});
+TEST_F(MainWindowTest, CtrlTabSwitchesTabsInsteadOfWindows) {
+    for (bool shift : {false, true, true})
+        ui.press(ImGuiKey_Tab, drawMainWindow, true, shift, takeWindowKeys);
+    EXPECT_EQ(tabBar()->SelectedTabId, tabId("About"));  // one right, two left: round the end
+    EXPECT_EQ(GImGui->NavWindowingTarget, nullptr);
 }
 
-// Rows 0, 1, 2 and 31 of the picture in its first frame (t = 1/60), worked out
-// apart from repodeck in Python, rounding every float step to 32 bits.
-TEST_F(MainWindowTest, AboutAnimationStartsFromTheKnownPicture) {
-    clickTab("About");
+TEST_F(MainWindowTest, AboutOpensTheReadmeOrSaysWhyNot) {
+    click(tabId("About"));
+    auto shows = [&](const std::string& text) {
+        std::vector<std::string> lines = frameText();
+        return std::find(lines.begin(), lines.end(), text) != lines.end();
+    };
+    EXPECT_TRUE(shows("There is no README.md beside the program to open."));
+    readme = "/doc/README.md";
+    click(ImHashStr(readme.c_str(), 0, tabId("About")));
+    opens = false;
+    click(ImHashStr(readme.c_str(), 0, tabId("About")));
+    EXPECT_EQ(opened, std::vector<std::string>(2, readme));
+    EXPECT_TRUE(shows("Nothing on this desktop opened /doc/README.md."));
+}
+
+// The picture's rows 0 and 31 in its first frame (t = 1/60), and far along
+// the clock, where float rounding shows, FNV-1a of the 32 rows joined by line
+// feeds: both worked out apart from repodeck in Python, rounding every float
+// step to 32 bits. The clock stands still while another tab shows.
+TEST_F(MainWindowTest, AboutAnimationDrawsTheKnownPictureAndKeepsItsClock) {
+    click(tabId("About"));
     aboutAnimationTime = 0;
-    std::vector<std::string> shown = lines(frameText());
-    EXPECT_EQ(aboutAnimationTime, 0.016666668f);
-    auto at = std::find(shown.begin(), shown.end(), "repodeck 1.0");
-    ASSERT_GE(shown.end() - at, 4 + 32);
-    std::vector<std::string> rows(shown.end() - 32, shown.end());
-    for (const std::string& row : rows)
-        EXPECT_EQ(row.size(), 128u);
+    std::vector<std::string> rows = frameText();
+    ASSERT_GE(rows.size(), 32u);
+    rows.erase(rows.begin(), rows.end() - 32);
     EXPECT_EQ(rows[0],
               "JJIIHGGFFEEDDCBBAAAA/++99887766544332221100zzyyyxxwwwvvvuuuuttttsssssrrrrrrrqqqqqqqqqqqqqqrrrrrrrrsssstt"
               "ttuuuvvvwwxxxyyzz0011223");
-    EXPECT_EQ(rows[1],
-              "KKJJIIHGGFFEEDCCBBAAA//++99887665544332211100zzyyyxxxwwvvvvuuutttttsssssrrrrrrrrrrrrrrrrrrrrrrsssssstt"
-              "ttuuuvvvwwwxxxyyzz00112233");
-    EXPECT_EQ(rows[2],
-              "LLKKJJIIHGGFFEEDDCBBAAAA/++99887766544333221100zzzyyxxxwwwvvvvuuuuttttsssssssssrrrrrrrrrrsssssssstttttu"
-              "uuuvvvwwwxxyyyzz001122334");
     EXPECT_EQ(rows[31],
               "IJJKKLLMMMNNOOPPPQQRRRSSSTTTTUUUUUVVVVVVVWWWWWWWWWWWWVVVVVVVVUUUUUTTTTSSSSRRRQQQPPPOONNNMMLLLKKJJIIHHGG"
               "FFEEDDCCBBAAAA//++9887766");
-}
-
-// Far along the clock float rounding shows in the picture: every step must be
-// taken in the precision prescribed. FNV-1a of the 32 rows joined by newlines,
-// worked out like the rows above.
-TEST_F(MainWindowTest, AboutAnimationKeepsItsPrecisionFarAlong) {
-    clickTab("About");
     aboutAnimationTime = 12345.678f;
-    std::vector<std::string> shown = lines(frameText());
-    ASSERT_GE(shown.size(), 32u);
+    rows = frameText();
     uint64_t hash = 0xcbf29ce484222325;
-    for (auto row = shown.end() - 32; row != shown.end(); ++row)
-        for (char c : *row + (row + 1 == shown.end() ? "" : "\n"))
+    for (auto row = rows.end() - 32; row != rows.end(); ++row)
+        for (char c : *row + (row + 1 == rows.end() ? "" : "\n"))
             hash = (hash ^ uint8_t(c)) * 0x100000001b3;
     EXPECT_EQ(hash, 0x2f75920aab83c639u);
-}
-
-TEST_F(MainWindowTest, AboutClockStandsStillWhileAnotherTabShows) {
-    clickTab("About");
-    float shownFor = aboutAnimationTime;
-    EXPECT_GT(shownFor, 0);
-    std::string before = frameText();
-    clickTab("Status");
+    click(tabId("Status"));
     float left = aboutAnimationTime;
     frames(30);
     EXPECT_EQ(aboutAnimationTime, left);
-    clickTab("About");
-    EXPECT_GT(aboutAnimationTime, left);
-    EXPECT_NE(frameText(), before);  // the picture moved on
 }
 
-TEST(ThemeTest, OverwritesItsColoursAndKeepsThePresetsOthers) {
+// The first font file found, at 13 pixels times the scale, with Cyrillic and
+// arrows; the built-in font without one. Sizes scale, colours stay.
+TEST(ThemeTest, ScaleLoadsTheFirstFontFoundAndKeepsTheColours) {
     Headless ui;
-    ImGui::StyleColorsDark();
-    ImGuiStyle preset = ImGui::GetStyle();
     applyColorTheme();
-    const ImVec4* colours = ImGui::GetStyle().Colors;
-
-    auto expectColour = [&](ImGuiCol entry, float r, float g, float b, float a) {
-        EXPECT_EQ(colours[entry].x, r) << entry;
-        EXPECT_EQ(colours[entry].y, g) << entry;
-        EXPECT_EQ(colours[entry].z, b) << entry;
-        EXPECT_EQ(colours[entry].w, a) << entry;
-    };
-    expectColour(ImGuiCol_Text, 0.86f, 0.93f, 0.90f, 0.78f);
-    expectColour(ImGuiCol_WindowBg, 0.0862745121f, 0.0862745121f, 0.0862745121f, 0.90f);  // 22/255
-    expectColour(ImGuiCol_TabActive, 89 / 255.0f, 85 / 255.0f, 198 / 255.0f, 1.0f);
-    expectColour(ImGuiCol_CheckMark, 0.71f, 0.22f, 0.27f, 1.0f);
-
-    const ImGuiCol kept[] = {
-        ImGuiCol_ChildBg,          ImGuiCol_Separator,          ImGuiCol_SeparatorHovered,
-        ImGuiCol_SeparatorActive,  ImGuiCol_TabUnfocused,       ImGuiCol_TabUnfocusedActive,
-        ImGuiCol_TableHeaderBg,    ImGuiCol_TableBorderStrong,  ImGuiCol_TableBorderLight,
-        ImGuiCol_TableRowBg,       ImGuiCol_TableRowBgAlt,      ImGuiCol_DragDropTarget,
-        ImGuiCol_NavHighlight,     ImGuiCol_NavWindowingHighlight, ImGuiCol_NavWindowingDimBg,
-        ImGuiCol_ModalWindowDimBg,
-    };
-    int changed = 0;
-    for (int i = 0; i < ImGuiCol_COUNT; i++) {
-        bool same = std::memcmp(&colours[i], &preset.Colors[i], sizeof(ImVec4)) == 0;
-        bool isKept = std::find(std::begin(kept), std::end(kept), i) != std::end(kept);
-        if (isKept) {
-            EXPECT_TRUE(same) << i;
-        }
-        changed += !same;
+    ImGuiStyle themed = ImGui::GetStyle();
+    TempFolder fonts;
+    std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", fonts / "mono.ttf");
+    for (float scale : {2.0f, 3.0f}) {
+        bool found = scale == 2;
+        FontFiles files = {{fonts / "missing.ttf", found ? fonts / "mono.ttf" : ""}, {}};
+        EXPECT_EQ(applyScale(scale, files), found ? fonts / "mono.ttf" : "");
+        ImFont* font = ImGui::GetIO().Fonts->Fonts[0];
+        EXPECT_EQ(font->FontSize, 13 * scale);
+        EXPECT_EQ(font->FindGlyphNoFallback(0x0416) != nullptr, found);  // Ж
+        EXPECT_EQ(font->FindGlyphNoFallback(0x2192) != nullptr, found);  // →
+        EXPECT_EQ(ImGui::GetStyle().FramePadding.x, themed.FramePadding.x * scale);
+        EXPECT_EQ(memcmp(ImGui::GetStyle().Colors, themed.Colors, sizeof themed.Colors), 0);
     }
-    EXPECT_EQ(changed, 37);
-    EXPECT_EQ(ImGui::GetStyle().WindowPadding.x, preset.WindowPadding.x);
-    EXPECT_EQ(ImGui::GetStyle().FrameRounding, preset.FrameRounding);
+}
+
+class AppTest : public testing::Test {
+protected:
+    void SetUp() override { resetState(); }
+    void TearDown() override { stopScan(); }
+};
+
+// Idle, the loop draws a few frames after an event and then only waits; a
+// wait that brings nothing draws nothing.
+TEST_F(AppTest, IdleWindowWaitsAndDrawsOnlyAfterEvents) {
+    using E = host::Events;
+    events = {E::none, E::none, E::none, E::none, E::none, E::some, E::none, E::none, E::none, E::none, E::none};
+    EXPECT_EQ(runApp(), 0);
+    std::vector<std::string> expected = {"create repodeck", "poll", "frame", "poll", "frame", "poll", "frame", "wait",
+                                         "wait", "wait", "frame", "poll", "frame", "poll", "frame", "poll", "frame",
+                                         "wait", "wait", "wait", "shutdown, abort raised", "destroy, context gone"};
+    EXPECT_EQ(calls, expected);
+}
+
+TEST_F(AppTest, ZoomKeysRebuildTheFontAtTheNewSize) {
+    events.assign(9, host::Events::some);
+    zoomKeys = 0;
+    EXPECT_EQ(runApp(), 0);
+    std::string fonts;
+    for (const std::string& call : calls)
+        fonts += call.rfind("fonts", 0) == 0 ? call + ", " : "";
+    EXPECT_EQ(fonts, "fonts 14, fonts 16, fonts 13, fonts 12, ");
+    zoom = 1.0f;
+}
+
+TEST_F(AppTest, CloseDuringAScanTearsTheWindowDownThenStopsTheScan) {
+    TempFolder root;
+    makeSlowRepositories(root, {"first"});
+    ASSERT_TRUE(startMainScan(root.path().c_str()));
+    for (int i = 0; i < 2000 && !(scanState.optionScanRunning && scanState.childRunning()); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s: a hang, not a measure
+    events = {host::Events::none, host::Events::none};
+    EXPECT_EQ(runApp(), 0);
+    // No frame after the close; abortRequested raised before the teardown.
+    std::vector<std::string> expected = {"create repodeck", "poll", "frame", "poll", "frame", "poll",
+                                         "shutdown, abort raised", "destroy, context gone"};
+    EXPECT_EQ(calls, expected);
+    EXPECT_TRUE(scanRunningAtDestroy);
+    EXPECT_FALSE(scanState.busy());
+    EXPECT_NE(logsPane.text().find("Error Code: -1"), std::string::npos) << logsPane.text();
 }
 
 }  // namespace

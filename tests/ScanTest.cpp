@@ -16,7 +16,7 @@
 
 // The folder picker of these tests: what the user would choose.
 std::function<std::optional<std::string>()> picker;
-std::optional<std::string> pickFolder() {
+std::optional<std::string> pickFolder(const std::string&, uintptr_t) {
     return picker();
 }
 

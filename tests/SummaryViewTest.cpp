@@ -14,7 +14,7 @@ std::string opened;
 }  // namespace
 
 namespace host {
-void openLink(const char* address) { opened = address; }
+bool openLink(const std::string& address) { return opened = address, true; }
 }  // namespace host
 
 namespace {

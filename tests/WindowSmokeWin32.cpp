@@ -1,150 +1,106 @@
-// The GUI smoke test's other half, run beside repodeck.exe on the same display:
-// finds the window by its class, checks its title, its maximised state and its
-// icon resource, saves a screenshot that must not be one colour, and closes the
-// window the way a user does (WM_CLOSE). Exit code 0 when every check held.
-//
-// Usage: WindowSmokeWin32 REPODECK_EXE SCREENSHOT_BMP
+// The Windows program under wine, checked from beside it on the same display:
+// the folder picker (called here, owned by a window of this program) opens at
+// its start folder with an edit box in the new, resizable style; then the
+// repodeck window, started on a folder whose stand-in git fetch sleeps, counts
+// the repository in its title, is maximised, and closed with WM_CLOSE it
+// leaves no git.exe behind. Exit code 0 when every check held; the file
+// window-ready tells the script when to take its screenshot.
 #include <windows.h>
+#include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <set>
-#include <vector>
+#include <string>
+#include <thread>
+
+#include "scan/FolderPicker.h"
 
 namespace {
 
 int failures = 0;
-
 void check(bool held, const char* what) {
-    if (!held) {
-        fprintf(stderr, "smoke: %s\n", what);
-        failures++;
-    }
+    if (!held)
+        fprintf(stderr, "smoke: %s\n", what), failures++;
 }
 
 // Waits at most seconds for ready; a bound for a broken program, not a measure.
 template <typename Ready>
 bool waitFor(int seconds, Ready ready) {
-    for (int tries = 0; tries < seconds * 10; tries++) {
+    for (int tries = 0; tries < seconds * 10; tries++, Sleep(100))
         if (ready())
             return true;
-        Sleep(100);
-    }
     return false;
 }
 
-#pragma pack(push, 2)
-struct GroupIconEntry {
-    BYTE width, height, colourCount, reserved;
-    WORD planes, bitCount;
-    DWORD bytes;
-    WORD id;
-};
-#pragma pack(pop)
-
-// Icon group 100 of the program: 48 to 256 pixels, 32 bits each, 256 as PNG.
-void checkIconResource(const char* program) {
-    HMODULE module = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    check(module != nullptr, "the program cannot be opened for its resources");
-    if (!module)
-        return;
-    HRSRC group = FindResourceA(module, MAKEINTRESOURCEA(100), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
-    check(group != nullptr, "no icon group 100");
-    if (group) {
-        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
-        WORD count = *reinterpret_cast<const WORD*>(data + 4);
-        auto* entries = reinterpret_cast<const GroupIconEntry*>(data + 6);
-        std::set<int> sizes;
-        for (WORD i = 0; i < count; i++) {
-            int size = entries[i].width ? entries[i].width : 256;
-            sizes.insert(size);
-            check(entries[i].bitCount == 32, "an icon image is not 32 bits per pixel");
-            HRSRC image = FindResourceA(module, MAKEINTRESOURCEA(entries[i].id), MAKEINTRESOURCEA(3));  // RT_ICON
-            const BYTE* bytes = image ? static_cast<const BYTE*>(LockResource(LoadResource(module, image))) : nullptr;
-            bool png = bytes && memcmp(bytes, "\x89PNG", 4) == 0;
-            check(png == (size == 256), "only the 256-pixel image is to be stored as PNG");
-        }
-        check(sizes == std::set<int>{48, 64, 96, 128, 192, 256}, "the icon sizes are not 48, 64, 96, 128, 192, 256");
-    }
-    // What the window class is given, large and small.
-    check(LoadIconA(module, MAKEINTRESOURCEA(100)) != nullptr, "icon 100 does not load");
-    check(LoadImageA(module, MAKEINTRESOURCEA(100), IMAGE_ICON, 16, 16, 0) != nullptr, "icon 100 does not load small");
-    FreeLibrary(module);
+HWND ownedDialog(HWND owner) {
+    for (HWND dialog = nullptr; (dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr));)
+        if (GetWindow(dialog, GW_OWNER) == owner)
+            return dialog;
+    return nullptr;
 }
 
-// The window's pixels as the screen shows them, saved as a 32-bit BMP.
-// Returns how many colours it holds (2 once it has more than one).
-int screenshot(HWND window, const char* path) {
-    RECT area;
-    GetWindowRect(window, &area);
-    int width = area.right - area.left, height = area.bottom - area.top;
-    if (width <= 0 || height <= 0)
-        return 0;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-    GdiFlush();
+std::string selectedFolder(HWND dialog) {
+    HWND tree = FindWindowExA(dialog, nullptr, WC_TREEVIEWA, nullptr);
+    char text[MAX_PATH] = {};
+    TVITEMA item = {};
+    item.mask = TVIF_TEXT, item.pszText = text, item.cchTextMax = MAX_PATH;
+    item.hItem = tree ? HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) : nullptr;
+    return item.hItem && SendMessageA(tree, TVM_GETITEMA, 0, LPARAM(&item)) ? text : "";
+}
 
-    const DWORD* pixels = static_cast<const DWORD*>(bits);
-    int colours = 1;
-    for (size_t i = 1; i < size_t(width) * height && colours == 1; i++)
-        if ((pixels[i] & 0xFFFFFF) != (pixels[0] & 0xFFFFFF))
-            colours = 2;
+void checkPicker(const std::string& start) {
+    HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    std::thread inspect([&] {
+        // The dialog fills itself in after it shows: its selection comes last.
+        std::string expected = start.substr(start.find_last_of('\\') + 1);
+        HWND dialog = nullptr;
+        bool atStart = waitFor(60, [&] { return (dialog = ownedDialog(owner)) && selectedFolder(dialog) == expected; });
+        check(dialog != nullptr, "no picker owned by the window");
+        check(IsWindowVisible(FindWindowExA(dialog, nullptr, "Edit", nullptr)), "the picker shows no edit box");
+        check(GetWindowLongA(dialog, GWL_STYLE) & WS_THICKFRAME, "the picker is not the resizable new style");
+        check(atStart, ("the picker does not open at the start folder, but at " + selectedFolder(dialog)).c_str());
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    check(!pickFolder(start, uintptr_t(owner)), "a cancelled picker returned a folder");
+    inspect.join();
+    DestroyWindow(owner);
+}
 
-    BITMAPFILEHEADER file = {};
-    DWORD imageBytes = DWORD(width) * height * 4;
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + imageBytes;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-    out.write(static_cast<const char*>(bits), imageBytes);
-
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return colours;
+bool gitRuns() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (bool more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        found |= _stricmp(entry.szExeFile, "git.exe") == 0;
+    CloseHandle(snapshot);
+    return found;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        fputs("usage: WindowSmokeWin32 REPODECK_EXE SCREENSHOT_BMP\n", stderr);
-        return 2;
-    }
-    checkIconResource(argv[1]);
+int main() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // A start folder near the top of the prefix's own drive: the picker opens
+    // its way there level by level, wine's Z: drive is the whole Linux tree,
+    // and the user's Temp lies under the hidden AppData, which it never shows.
+    std::string start = "C:\\repodeck-picker-start";
+    CreateDirectoryA(start.c_str(), nullptr);
+    checkPicker(start);
 
     HWND window = nullptr;
-    bool shown = waitFor(60, [&] {
-        window = FindWindowA("repodeck", nullptr);
-        return window && IsWindowVisible(window);
-    });
-    check(shown, "no visible window of class \"repodeck\"");
-    if (!shown)
-        return 1;
     char title[64] = {};
-    waitFor(10, [&] { return GetWindowTextA(window, title, sizeof title) > 0; });
-    check(strcmp(title, "repodeck") == 0, "the title is not \"repodeck\"");
-    check(IsZoomed(window), "the window is not maximised");
-
-    // A few frames in, the interface is drawn over the clear colour.
-    Sleep(2000);
-    check(waitFor(20, [&] { return screenshot(window, argv[2]) > 1; }), "the window shows a single colour");
-
+    bool counting = waitFor(60, [&] {
+        window = FindWindowA("repodeck", nullptr);
+        return window && GetWindowTextA(window, title, sizeof title) && strstr(title, " 1 of 1");
+    });
+    check(counting, "no window of class \"repodeck\" counting its repository in the title");
+    check(window && IsZoomed(window), "the window is not maximised");
+    check(gitRuns(), "no git.exe runs during the scan");
+    fclose(fopen("window-ready", "w"));  // the script takes its screenshot now
+    Sleep(3000);
     PostMessageA(window, WM_CLOSE, 0, 0);
+    check(waitFor(30, [&] { return !IsWindow(window) && !gitRuns(); }), "git.exe still runs after the close");
     return failures == 0 ? 0 : 1;
 }

@@ -2,7 +2,9 @@
 # The real repodeck window. Without a display, or without OpenGL 3, it ends at
 # once with exit code 1 and one line on standard error. Otherwise it shows a window
 # titled "repodeck" with a picture in it (not a single colour), and a close
-# request the way a window manager sends one ends it with exit code 0.
+# request the way a window manager sends one ends it with exit code 0. Started
+# on a folder whose stand-in git fetch sleeps, it counts the repository in its
+# title, and SIGTERM, SIGHUP or SIGINT end it with exit code 0 and no git left.
 #   gui-smoke.sh XVFB-RUN REPODECK X11CLOSE SCREENSHOT
 set -eu
 
@@ -25,9 +27,11 @@ if [ "$1" != --inside ]; then
 
     shift 2
     # A screen larger than the window: without a window manager it keeps its
-    # first size and place. The search for a free display starts at a number
-    # of this run's own, so parallel runs seldom race for the same one.
-    exec "$xvfb_run" -a -n $(($$ % 500 + 100)) -s "-screen 0 1600x1000x24" sh "$0" --inside "$repodeck" "$@"
+    # first size and place. -noreset keeps the server up between the runs
+    # below, which could otherwise meet it resetting. The search for a free
+    # display starts at a number of this run's own, so parallel runs seldom
+    # race for the same one.
+    exec "$xvfb_run" -a -n $(($$ % 500 + 100)) -s "-noreset -screen 0 1600x1000x24" sh "$0" --inside "$repodeck" "$@"
 fi
 
 repodeck=$2 x11close=$3 screenshot=$4
@@ -83,3 +87,31 @@ wait "$pid" || status=$?
 pid=""
 [ "$status" -eq 0 ] || fail "exit code $status after the close request: $(cat log)"
 echo "closed: exit code 0"
+
+# A stand-in git on the search path whose fetch records its process id, then sleeps.
+mkdir -p bin tree/one/.git
+printf '#!/bin/sh\n[ "$1" = fetch ] || { echo "git version 2"; exit 0; }\necho $$ >"%s/git.pid"\nexec sleep 300\n' \
+    "$work" >bin/git
+chmod +x bin/git
+for signal in TERM HUP INT; do
+    rm -f git.pid
+    PATH="$work/bin:$PATH" "$repodeck" "$work/tree" >log 2>&1 &
+    pid=$!
+    for _ in $(seq 200); do [ -s git.pid ] && break; sleep 0.1; done
+    [ -s git.pid ] || fail "SIG$signal: the scan did not start git: $(cat log)"
+    window=$(timeout 10 xwininfo -root -tree | awk '/"repodeck/ { print $1; exit }')
+    title=""
+    for _ in $(seq 200); do
+        title=$(timeout 10 xprop -id "$window" WM_NAME)
+        case $title in *' 1 of 1"') break ;; esac
+        sleep 0.1
+    done
+    case $title in *' 1 of 1"') ;; *) fail "SIG$signal: the title does not count the repository: $title" ;; esac
+    kill -"$signal" "$pid"
+    status=0
+    wait "$pid" || status=$?
+    pid=""
+    [ "$status" -eq 0 ] || fail "SIG$signal: exit code $status: $(cat log)"
+    kill -0 "$(cat git.pid)" 2>/dev/null && fail "SIG$signal: git still runs"
+    echo "SIG$signal during a scan ($title): exit code 0, no git left"
+done
