@@ -12,6 +12,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <mutex>
 
 #include <imgui.h>
@@ -27,7 +29,9 @@ extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg
 
 namespace {
 
-constexpr const char* className = "repodeck";
+// A Unicode window class: Dear ImGui's backend reads WM_CHAR as UTF-16, which
+// an ANSI window would send as code page bytes (one per message in UTF-8).
+constexpr const wchar_t* className = L"repodeck";
 constexpr UINT systemTimer = 0x0118;  // WM_SYSTIMER, which the headers do not name
 constexpr int iconResource = 100;
 
@@ -147,7 +151,7 @@ LRESULT WINAPI windowProcedure(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
         PostQuitMessage(0);
         return 0;
     }
-    return DefWindowProcA(hWnd, msg, wParam, lParam);
+    return DefWindowProcW(hWnd, msg, wParam, lParam);
 }
 
 }  // namespace
@@ -156,7 +160,7 @@ namespace host {
 
 bool create(const char* title) {
     HINSTANCE module = GetModuleHandleA(nullptr);
-    WNDCLASSEXA windowClass = {};
+    WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_CLASSDC;
     windowClass.lpfnWndProc = windowProcedure;
@@ -164,11 +168,13 @@ bool create(const char* title) {
     windowClass.hIcon = LoadIconA(entryInstance, MAKEINTRESOURCEA(iconResource));
     windowClass.lpszClassName = className;
     windowClass.hIconSm = LoadIconA(entryInstance, MAKEINTRESOURCEA(iconResource));
-    RegisterClassExA(&windowClass);
+    RegisterClassExW(&windowClass);
 
-    // Hidden until the device exists, so a failure never shows a window.
-    mainWindowHandle = CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW, 100, 100, 1280, 800, nullptr,
-                                       nullptr, module, nullptr);
+    // Hidden until the device exists, so a failure never shows a window. The
+    // title is ASCII; SetWindowTextA converts later ones.
+    std::wstring wideTitle(title, title + strlen(title));
+    mainWindowHandle = CreateWindowExW(0, className, wideTitle.c_str(), WS_OVERLAPPEDWINDOW, 100, 100, 1280, 800,
+                                       nullptr, nullptr, module, nullptr);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // for the folder picker
 
     if (!createDevice()) {
@@ -176,7 +182,7 @@ bool create(const char* title) {
         // terminal that started it (wine's, say).
         fputs("repodeck: no Direct3D 11 device (feature level 11.0 or 10.0) could be created\n", stderr);
         releaseDevice();
-        UnregisterClassA(className, module);
+        UnregisterClassW(className, module);
         return false;
     }
     createRenderTarget();
@@ -215,9 +221,9 @@ Events handleEvents(double waitSeconds) {
     // idle window drawing.
     bool quit = false, some = woken;
     MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchMessageW(&message);
         quit |= message.message == WM_QUIT;
         some |= message.message != WM_TIMER && message.message != systemTimer;
     }
@@ -320,6 +326,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // close), then the class.
     CoUninitialize();
     DestroyWindow(mainWindowHandle);
-    UnregisterClassA(className, GetModuleHandleA(nullptr));
+    UnregisterClassW(className, GetModuleHandleA(nullptr));
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <imgui_internal.h>
 
 #include "app/Host.h"
+#include "app/SummaryView.h"
 #include "log/LogPane.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
@@ -77,6 +78,14 @@ void drawOptions() {
     ImGui::EndGroup();
     ImGui::NewLine();
     ImGui::EndChild();
+}
+
+// How many repositories a scan works on at once; read when a scan starts.
+void drawJobs() {
+    int jobs = scanState.jobs;
+    ImGui::SetNextItemWidth(ImGui::GetFontSize() * 6);
+    if (ImGui::InputInt("Jobs", &jobs))
+        scanState.jobs = std::clamp(jobs, 1, maxJobs);
 }
 
 // "Rescan" and F5 scan the last folder again; "Stop" ends the running scan
@@ -205,8 +214,14 @@ bool drawTabs() {
     const ImGuiIO& io = ImGui::GetIO();
     bool findKey = io.KeyCtrl && ImGui::IsKeyPressed(host::keyIndex(host::Key::f), false);
     bool animating = false;
+    if (ImGui::BeginTabItem("Summary")) {
+        drawSummary();
+        ImGui::EndTabItem();
+    }
     for (const PaneTab& tab : paneTabs) {
-        if (!ImGui::BeginTabItem(tab.label))
+        // The Summary leads the bar, but the window opens on "Logs".
+        bool opening = frameCounter == 1 && tab.pane == &logsPane;
+        if (!ImGui::BeginTabItem(tab.label, nullptr, opening ? ImGuiTabItemFlags_SetSelected : 0))
             continue;
         ImGui::BeginChild(tab.childName, ImVec2(0, 0), true, paneFlags);
         tab.pane->draw(findKey);
@@ -255,6 +270,8 @@ bool drawMainWindow() {
 
     ImGui::TextUnformatted("Scan Options");
     drawOptions();
+    ImGui::SameLine();
+    drawJobs();
     ImGui::NewLine();
     drawScanButtons();
     ImGui::NewLine();
