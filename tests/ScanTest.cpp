@@ -1,66 +1,323 @@
-// Starting and stopping whole scans in the process, with a stand-in folder
-// picker and the stand-in git: every stop leaves every thread ended, every
-// child gone and the closing lines written.
-#include <chrono>
+// Whole scans in the process: the option scan on a farm of real repositories
+// (tests/farm.sh, file:// remotes), and starts and stops with a stand-in
+// folder picker and the stand-in git. What each git operation shows in its
+// pane, in Compacts, in Logs and in the records; every stop leaves every
+// thread ended, every child gone and the closing lines written.
 #include <filesystem>
 #include <functional>
+#include <sys/wait.h>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "log/LogPane.h"
 #include "scan/FolderPicker.h"
+#include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 #include "tests/TestRepos.h"
 
 // The folder picker of these tests: what the user would choose.
 std::function<std::optional<std::string>()> picker;
-std::optional<std::string> pickFolder(const std::string&, uintptr_t) {
-    return picker();
-}
+std::optional<std::string> pickFolder(const std::string&, uintptr_t) { return picker(); }
 
 namespace {
+
+const std::string sep = separatorLine;
+using Flag = std::atomic<bool> ScanOptions::*;
+
+std::string errorBlock(const std::string& label, const std::string& folder, int code) {
+    return sep + label + "\nFolder: " + folder + "\nError Code: " + std::to_string(code) + "\n";
+}
+
+std::vector<RepositoryState> records() {
+    uint64_t scan;
+    return scanSummary.since(0, scan);
+}
+
+struct Operation {
+    Flag option;
+    LogPane* pane;
+    const char* opening;  // before the path in its own pane
+    const char* header;   // before the path in Compacts
+    const char* label;
+} const operations[] = {
+    {&ScanOptions::statusEnabled, &statusPane, "", "git status: ", "[ERROR] Status"},
+    {&ScanOptions::remoteEnabled, &remotesPane, "", "git remote: ", "[ERROR] Remote"},
+    {&ScanOptions::fetchEnabled, &updatesPane, "git fetch: ", "git fetch: ", "[ERROR] Fetch"},
+    {&ScanOptions::pullEnabled, &updatesPane, "git pull: ", "git pull: ", "[ERROR] Pull"},
+    {&ScanOptions::submoduleEnabled, &updatesPane, "git submodule: ", "git submodule: ", "[ERROR] SubModule"},
+};
 
 class Scan : public testing::Test {
 protected:
     void SetUp() override {
         resetScanState();
-        std::filesystem::create_directories(temp / "repo/.git");
-        picker = [this] { return std::optional<std::string>(temp.path()); };
+        scanState.options.fetchEnabled = false;
     }
     void TearDown() override { stopScan(); }
-
-    // What stopScan leaves behind, whatever the scan was doing.
-    static void expectStopped() {
-        EXPECT_FALSE(scanState.mainScanThread.joinable());
-        EXPECT_FALSE(scanState.optionScanThread.joinable());
-        EXPECT_FALSE(scanState.readmeScanThread.joinable());
-        EXPECT_FALSE(scanState.busy());
-        EXPECT_FALSE(scanState.childRunning());
-        EXPECT_TRUE(scanState.abortRequested);
-        EXPECT_EQ(occurrences(logsPane.text(), "Scan Stopped !!!\n"), 1) << logsPane.text();
+    // The farm, copied for this test under a path with blanks, quotes, "$(...)"
+    // and bytes that are not UTF-8, all shown as they are.
+    std::string farm(const std::string& name = "") {
+        std::string folder = temp / "a b 'c' \"d\" $(e) \xc3\xa9\xff";
+        if (!std::filesystem::exists(folder))
+            copyFarm(folder);
+        return folder + "/" + name;
     }
     TempFolder temp;
-    FakeGit fake;
 };
 
-TEST_F(Scan, StopDuringASlowCommandEndsEveryThreadWithItsClosingLines) {
-    fake.script("fetch", "touch " + fake.file("fetching") + "\nsleep 300000\n");
-    scanState.options.readmeEnabled = true;
+// One operation on one repository: git's own words reach its pane and, when
+// it failed or brought something, Compacts; any exit code but 0 also gives an
+// error block in Logs.
+TEST_F(Scan, GitsOwnWordsReachThePanes) {
+    struct Case {
+        const char* repository;
+        int operation;  // in operations
+        int code;
+        const char* shown;  // in its own pane, and in Compacts when it goes there
+        bool compact;
+    } cases[] = {
+        {"clean", 0, 0, "nothing to commit, working tree clean", false},
+        {"dirty", 0, 0, "Changes to be committed", true},
+        {"plain", 0, 128, "fatal: not a git repository", true},
+        {"vanished", 0, -62, "", true},
+        {"clean", 1, 0, " (fetch)\norigin\t", false},
+        {"plain", 1, 128, "fatal: not a git repository", true},
+        {"behind", 2, 0, "main       -> origin/main", true},
+        {"clean", 2, 0, "", false},
+        {"badremote", 2, 128, "does not appear to be a git repository", true},
+        {"behind", 3, 0, "Fast-forward", true},
+        {"clean", 3, 0, "Already up to date.", false},
+        {"noupstream", 3, 1, "There is no tracking information", true},
+        {"withsub", 4, 0, "Submodule path 'lib': checked out", true},
+    };
+    for (const Case& c : cases) {
+        const Operation& operation = operations[c.operation];
+        SCOPED_TRACE(std::string(c.repository) + " " + operation.label);
+        std::string path = farm(c.repository);
+        resetScanState();
+        scanState.options.fetchEnabled = false;
+        scanState.options.*operation.option = true;
+        optionScan({path});
+
+        std::string own = operation.pane->text(), compacts = compactPane.text(), logs = logsPane.text();
+        EXPECT_EQ(own.find(operation.opening + path + "\n"), 0u) << own;
+        EXPECT_NE(own.find(c.shown), std::string::npos) << own;
+        EXPECT_EQ(compacts.empty(), !c.compact) << compacts;
+        if (c.compact) {
+            EXPECT_EQ(compacts.find(operation.header + path + "\n"), 0u) << compacts;
+            EXPECT_NE(compacts.find(c.shown), std::string::npos) << compacts;
+        }
+        EXPECT_EQ(logs.find(errorBlock(operation.label, path, c.code)) != std::string::npos, c.code != 0) << logs;
+        EXPECT_EQ(occurrences(logs, "[ERROR]"), c.code != 0) << logs;
+    }
+}
+
+// The record of every repository after a fetch, as both views show it.
+TEST_F(Scan, RecordsTellEachRepositorysState) {
+    const std::vector<std::vector<std::string>> expected = {
+        // repository, branch, upstream, changes, stash, fetch, problem: each a start of the cell
+        {"ahead", "main", "origin/main \u21911", "clean", "", "ok", ""},
+        {"badremote", "main", "origin/main", "clean", "", "failed (128)", "git fetch: fatal: '"},
+        {"behind", "main", "origin/main \u21931", "clean", "", "1 ref", ""},
+        {"clean", "main", "origin/main", "clean", "", "ok", ""},
+        {"conflicted", "main [merge]", "origin/main \u21911", "!1", "", "ok", ""},
+        {"detached", "(detached ", "", "clean", "", "ok", ""},
+        {"dirty", "main", "origin/main", "+1 ~1 ?1", "", "ok", ""},
+        {"gone", "feature", "origin/feature (gone)", "clean", "", "ok", ""},
+        {"rebasing", "(detached ", "", "!1", "", "ok", ""},
+        {"stash", "main", "origin/main", "clean", "1", "ok", ""},
+        {"unborn", "main (unborn)", "", "clean", "", "ok", ""},
+        {"vanished", "", "", "", "", "failed (-62)", "git fetch: "},
+    };
+    RepositoryList list;
+    for (const auto& row : expected)
+        list.push_back(farm(row[0]));
+    scanState.options.fetchEnabled = true;
+    optionScan(list);
+    std::vector<RepositoryState> found = records();
+    ASSERT_EQ(found.size(), expected.size());
+    const SummaryColumn columns[] = {branchColumn, upstreamColumn, changesColumn, stashColumn, fetchColumn,
+                                     problemColumn};
+    for (size_t i = 0; i < found.size(); i++) {
+        EXPECT_EQ(found[i].path, farm(expected[i][0]));
+        for (size_t c = 0; c < std::size(columns); c++)
+            EXPECT_EQ(summaryCell(found[i], columns[c]).rfind(expected[i][c + 1], 0), 0u)
+                << expected[i][0] << ", " << summaryColumnNames[columns[c]] << ": " << summaryCell(found[i], columns[c]);
+        bool quiet = expected[i][0] == "clean" || expected[i][0] == "detached" || expected[i][0] == "unborn";
+        EXPECT_EQ(found[i].needsAttention(), !quiet) << expected[i][0];
+    }
+    EXPECT_EQ(found[8].inProgress, "rebase");
+    EXPECT_EQ(found[11].problem, "the folder cannot be entered");
+
+    // A pull that brought commits counts them from the head before and after.
+    scanState.options.fetchEnabled = false;
+    scanState.options.pullEnabled = true;
+    optionScan({farm("behind")});
+    EXPECT_EQ(summaryCell(records().at(0), pullColumn), "1 commit");
+}
+
+TEST_F(Scan, EveryOptionInTableOrderRepositoryByRepository) {
+    for (const Operation& operation : operations)
+        scanState.options.*operation.option = true;
+    std::string first = farm("clean"), second = farm("ahead");
+    optionScan({first, second});
+    EXPECT_EQ(logsPane.text(),
+              "Status Scan Beginning ...\nRemote Scan Beginning ...\nFetch Scan Beginning ...\n"
+              "Pull Scan Beginning ...\nSubmodule Scan Beginning ...\n"
+              "Submodule Scan Finished !!!\nPull Scan Finished !!!\nFetch Scan Finished !!!\n"
+              "Remote Scan Finished !!!\nStatus Scan Finished !!!\n");
+    std::string updates = updatesPane.text();
+    size_t a = updates.find("git fetch: " + first), b = updates.find("git pull: " + first);
+    size_t c = updates.find("git submodule: " + first), d = updates.find("git fetch: " + second);
+    EXPECT_TRUE(a < b && b < c && c < d && d != std::string::npos) << updates;
+    EXPECT_TRUE(updates.ends_with(sep + "Submodule Scan Finished !!!\n" + sep + "Pull Scan Finished !!!\n" + sep +
+                                  "Fetch Scan Finished !!!\n" + sep));
+
+    // Nothing ticked writes nothing; an empty list only the opening and closing lines.
+    resetScanState();
+    scanState.options.fetchEnabled = false;
+    optionScan({first});
+    for (const PaneTab& tab : paneTabs)
+        EXPECT_EQ(tab.pane->text(), "") << tab.label;
+    scanState.options.pullEnabled = true;
+    optionScan({});
+    EXPECT_EQ(logsPane.text(), "Pull Scan Beginning ...\nPull Scan Finished !!!\n");
+    EXPECT_EQ(updatesPane.text(), "Pull Scan Finished !!!\n" + sep);
+}
+
+// Several workers, each on a copy of the farm: every pane reads the same as
+// with one, byte for byte, failures and a vanished folder included.
+TEST_F(Scan, ManyJobsWriteWhatOneJobWrites) {
+    std::string texts[2];
+    for (int run = 0; run < 2; run++) {
+        std::string copy = temp / ("copy" + std::to_string(run));
+        copyFarm(copy);
+        RepositoryList list;
+        for (const char* name : {"behind", "dirty", "badremote", "vanished", "noupstream", "withsub", "clean", "plain"})
+            list.push_back(copy + "/" + name);
+        resetScanState();
+        for (const Operation& operation : operations)
+            scanState.options.*operation.option = true;
+        scanState.jobs = run == 0 ? 1 : 4;
+        optionScan(list);
+        for (const PaneTab& tab : paneTabs)
+            texts[run] += tab.pane->text();
+        for (const RepositoryState& record : records())
+            texts[run] += summaryCell(record, changesColumn) + summaryCell(record, pullColumn) + "\n";
+        for (size_t at; (at = texts[run].find(copy)) != std::string::npos;)
+            texts[run].replace(at, copy.size(), "COPY");
+    }
+    EXPECT_EQ(texts[0], texts[1]);
+}
+
+// git runs with LC_ALL=C, so a user's language does not hide a clean tree.
+TEST_F(Scan, TranslatedGitStillMatchesTheTexts) {
+    setenv("LANGUAGE", "de", 1);
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    scanState.options.statusEnabled = scanState.options.pullEnabled = true;
+    optionScan({farm("clean")});
+    unsetenv("LANGUAGE");
+    unsetenv("LC_ALL");
+    EXPECT_EQ(compactPane.text(), "");
+}
+
+// The stand-in git: plain folders whose fetch waits until the test lets it go.
+class ScanWithWaitingGit : public Scan {
+protected:
+    void SetUp() override {
+        Scan::SetUp();
+        picker = [this] { return std::optional<std::string>(temp.path()); };
+        for (const std::string& folder : {first, second})
+            std::filesystem::create_directories(folder + "/.git");
+        fake.script("fetch", "touch " + fake.file("started") + "\nprint fetching\\n\nawait " + fake.file("go") + "\n");
+        fake.script("remote", "print stand-in remote\\n\n");
+    }
+    FakeGit fake;
+    std::string first = temp / "first", second = temp / "second";
+};
+
+// A stop ends the running git at once: its repository writes the -1 block
+// and its lines, no other repository begins, every scan thread ends with its
+// closing lines, and Logs says once that the scan was stopped.
+TEST_F(ScanWithWaitingGit, StopEndsTheChildAndEveryThreadWithItsClosingLines) {
+    scanState.options.fetchEnabled = scanState.options.pullEnabled = scanState.options.readmeEnabled = true;
     scanFolder();
-    ASSERT_TRUE(waitForFile(fake.file("fetching")));
+    ASSERT_TRUE(waitForFile(fake.file("started")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let "fetching" reach the pipe
     stopScan();
-    expectStopped();
+    EXPECT_FALSE(scanState.mainScanThread.joinable() || scanState.optionScanThread.joinable() ||
+                 scanState.readmeScanThread.joinable() || scanState.busy() || scanState.childRunning());
     std::string logs = logsPane.text();
-    EXPECT_NE(logs.find("Error Code: -1\n"), std::string::npos) << logs;
-    EXPECT_NE(logs.find("Fetch Scan Finished !!!\n"), std::string::npos);
-    EXPECT_NE(logs.find("ReadMe Scan Finished !!!\n"), std::string::npos);
+    EXPECT_NE(logs.find(errorBlock("[ERROR] Fetch", first, -1) + "fetching\n\n" + sep), std::string::npos) << logs;
+    EXPECT_NE(logs.find("Pull Scan Finished !!!\nFetch Scan Finished !!!\n"), std::string::npos) << logs;
+    EXPECT_NE(logs.find("ReadMe Scan Finished !!!\n"), std::string::npos) << logs;
+    EXPECT_EQ(occurrences(logs, "Scan Stopped !!!\n"), 1) << logs;
+    EXPECT_EQ(updatesPane.text(), "git fetch: " + first + "\nfetching\n\n" + sep + "Pull Scan Finished !!!\n" + sep +
+                                      "Fetch Scan Finished !!!\n" + sep);
+}
+
+TEST_F(ScanWithWaitingGit, TickingAndUntickingDuringTheScanCountsFromTheNextTest) {
+    scanState.options.fetchEnabled = true;
+    std::thread scan(optionScan, RepositoryList{first, second});
+    ASSERT_TRUE(waitForFile(fake.file("started")));
+    scanState.options.fetchEnabled = false;
+    scanState.options.remoteEnabled = true;
+    writeFile(fake.file("go"), "");
+    scan.join();
+    EXPECT_EQ(logsPane.text(), "Fetch Scan Beginning ...\nRemote Scan Finished !!!\n");
+    EXPECT_EQ(updatesPane.text(), "git fetch: " + first + "\nfetching\n\n" + sep);
+    EXPECT_EQ(remotesPane.text(), second + "\nstand-in remote\n\n" + sep + "Remote Scan Finished !!!\n" + sep);
+}
+
+// Three workers: the first repository's fetch waits, the two others are done
+// meanwhile, but their text waits in turn; then all of it comes in order.
+TEST_F(ScanWithWaitingGit, SlowRepositoryHoldsBackLaterTextButNotTheirWork) {
+    std::string third = temp / "third";
+    for (const std::string& quick : {second, third}) {
+        std::filesystem::create_directories(quick);
+        writeFile(quick + "/.fakegit-fetch", "print quick\\n\ntouch " + quick + "/done\n");
+    }
+    scanState.options.fetchEnabled = true;
+    scanState.jobs = 3;
+    std::thread scan(optionScan, RepositoryList{first, second, third});
+    ASSERT_TRUE(waitForFile(second + "/done") && waitForFile(third + "/done"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(updatesPane.text(), "git fetch: " + first + "\n") << "later text held back";
+    writeFile(fake.file("go"), "");
+    scan.join();
+    EXPECT_EQ(updatesPane.text(), "git fetch: " + first + "\nfetching\n\n" + sep + "git fetch: " + second +
+                                      "\nquick\n\n" + sep + "git fetch: " + third + "\nquick\n\n" + sep +
+                                      "Fetch Scan Finished !!!\n" + sep);
+}
+
+// A stop while four workers wait in git: each child ends at once, each
+// repository in hand writes its -1 block, no other repository begins.
+TEST_F(ScanWithWaitingGit, StopEndsEveryWorkersChild) {
+    RepositoryList list;
+    for (int i = 0; i < 6; i++) {
+        list.push_back(temp / ("r" + std::to_string(i)));
+        std::filesystem::create_directories(list.back());
+        writeFile(list.back() + "/.fakegit-fetch", "touch started\nawait " + fake.file("go") + "\n");
+    }
+    scanState.options.fetchEnabled = true;
+    scanState.jobs = 4;
+    std::thread scan(optionScan, list);
+    for (auto it = list.begin(); it != std::next(list.begin(), 4); ++it)
+        ASSERT_TRUE(waitForFile(*it + "/started"));
+    requestStop();
+    scan.join();
+    EXPECT_EQ(occurrences(logsPane.text(), "Error Code: -1\n"), 4) << logsPane.text();
+    EXPECT_TRUE(logsPane.text().ends_with("Fetch Scan Finished !!!\n"));
+    EXPECT_FALSE(std::filesystem::exists(list.back() + "/started"));
+    EXPECT_FALSE(scanState.childRunning());
+    EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD) << "a child was left";
 }
 
 // A stop during the walk reaches the git --version that starts after it: it
 // ends at once, and Logs says the scan was stopped, not that git is missing.
-TEST_F(Scan, StopDuringTheWalkEndsTheGitCheckAndIsNoMissingGit) {
+TEST_F(ScanWithWaitingGit, StopDuringTheWalkEndsTheGitCheckAndIsNoMissingGit) {
     fake.script("version", "sleep 300000\n");
     std::string path = temp.path();
     for (int i = 0; i < 60; i++) {
@@ -73,31 +330,25 @@ TEST_F(Scan, StopDuringTheWalkEndsTheGitCheckAndIsNoMissingGit) {
     scanFolder();
     stopScan();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << "a bound for a hang";
-    expectStopped();
     std::string logs = logsPane.text();
     EXPECT_EQ(occurrences(logs, "Main Scan Finished !!!\n"), 1) << logs;
+    EXPECT_EQ(occurrences(logs, "Scan Stopped !!!\n"), 1) << logs;
     EXPECT_EQ(logs.find("You need to install git"), std::string::npos) << logs;
-    EXPECT_EQ(occurrences(logs, "Fetch Scan Beginning ..."), occurrences(logs, "Fetch Scan Finished !!!"));
 }
 
-TEST_F(Scan, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {
-    fake.script("fetch", "touch " + fake.file("fetching") + "\nsleep 300000\n");
+TEST_F(ScanWithWaitingGit, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {
+    scanState.options.fetchEnabled = true;
     scanFolder();
-    ASSERT_TRUE(waitForFile(fake.file("fetching")));
-
-    bool busyWhenPicking = true, childWhenPicking = true;
+    ASSERT_TRUE(waitForFile(fake.file("started")));
+    bool busyWhenPicking = true;
     picker = [&] {
-        busyWhenPicking = scanState.busy() || scanState.mainScanThread.joinable() ||
-                          scanState.optionScanThread.joinable();
-        childWhenPicking = scanState.childRunning();
+        busyWhenPicking = scanState.busy() || scanState.optionScanThread.joinable() || scanState.childRunning();
         return std::optional<std::string>();  // cancelled
     };
     scanFolder();
     EXPECT_FALSE(busyWhenPicking);
-    EXPECT_FALSE(childWhenPicking);
     EXPECT_EQ(scanState.scanPath[0], '\0');
     EXPECT_FALSE(scanState.abortRequested);  // cleared for the scan that was not started
-    EXPECT_NE(logsPane.text().find("Fetch Scan Finished !!!\nScan Stopped !!!\n"), std::string::npos);
 
     // An item without a path, or a path too long for the scan, starts nothing.
     size_t logSize = logsPane.text().size();

@@ -13,16 +13,10 @@
 class TempFolder {
 public:
     TempFolder() {
-        std::filesystem::path base = std::filesystem::temp_directory_path();
-        std::random_device random;
-        // create_directory is false only for a name that is taken: try another.
-        for (;;) {
-            std::filesystem::path candidate = base / ("repodeck-test-" + std::to_string(random()));
-            if (std::filesystem::create_directory(candidate)) {
-                root = candidate.string();
-                return;
-            }
-        }
+        std::random_device random;  // a name that is taken makes create_directory false: another
+        do
+            root = (std::filesystem::temp_directory_path() / ("repodeck-test-" + std::to_string(random()))).string();
+        while (!std::filesystem::create_directory(root));
     }
     ~TempFolder() {
         std::error_code ignored;

@@ -2,30 +2,24 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "log/LogPane.h"
+#include "scan/ScanState.h"
+
 void isolateGit() {
     static TempFolder home;
-    std::string config = home / "gitconfig";
-    writeFile(config,
-              "[user]\n\tname = repodeck tests\n\temail = tests@localhost\n"
-              "[init]\n\tdefaultBranch = main\n"
-              "[protocol \"file\"]\n\tallow = always\n");
-    setenv("GIT_CONFIG_GLOBAL", config.c_str(), 1);
+    writeFile(home / "gitconfig", "[user]\n\tname = repodeck tests\n\temail = tests@localhost\n"
+                                  "[init]\n\tdefaultBranch = main\n[protocol \"file\"]\n\tallow = always\n");
+    setenv("GIT_CONFIG_GLOBAL", (home / "gitconfig").c_str(), 1);
     setenv("GIT_CONFIG_NOSYSTEM", "1", 1);
     setenv("GIT_TERMINAL_PROMPT", "0", 1);
-    unsetenv("GIT_DIR");
-    unsetenv("GIT_WORK_TREE");
 }
 
-void sh(const std::string& commandLine) {
-    int status = std::system(commandLine.c_str());
-    ASSERT_EQ(status, 0) << commandLine;
-}
+void sh(const std::string& commandLine) { ASSERT_EQ(std::system(commandLine.c_str()), 0) << commandLine; }
 
 std::string quoted(const std::string& text) {
     std::string result = "'";
@@ -33,20 +27,6 @@ std::string quoted(const std::string& text) {
         result += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return result + "'";
 }
-
-std::string makeRepository(const std::string& path) {
-    isolateGit();
-    std::filesystem::create_directories(path);
-    writeFile(path + "/file.txt", "first\n");
-    sh("cd " + quoted(path) + " && git init -q && git add file.txt && git commit -qm first");
-    return path;
-}
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "log/LogPane.h"
-#include "scan/ScanState.h"
 
 void copyFarm(const std::string& folder) {
     static TempFolder farm;
@@ -58,22 +38,7 @@ void copyFarm(const std::string& folder) {
     sh("cp -a " + quoted(farm.path()) + " " + quoted(folder));
 }
 
-StandinGit::StandinGit(const std::string& scriptBody) {
-    std::string script = bin / "git";
-    writeFile(script, "#!/bin/sh\n" + scriptBody);
-    chmod(script.c_str(), 0755);
-    const char* path = getenv("PATH");
-    savedPath = path ? path : "";
-    setenv("PATH", (bin.path() + ":" + savedPath).c_str(), 1);
-}
-
-StandinGit::~StandinGit() {
-    setenv("PATH", savedPath.c_str(), 1);
-}
-
-FakeGit::FakeGit() {
-    const char* path = getenv("PATH");
-    savedPath = path ? path : "";
+FakeGit::FakeGit() : savedPath(getenv("PATH")) {
     setenv("PATH", (std::string(FAKEGIT_FOLDER) + ":" + savedPath).c_str(), 1);
     setenv("FAKEGIT_SCRIPTS", scripts.path().c_str(), 1);
 }
