@@ -231,37 +231,48 @@ protected:
         picker = [this] { return std::optional<std::string>(temp.path()); };
         for (const std::string& folder : {first, second})
             std::filesystem::create_directories(folder + "/.git");
-        fake.script("fetch", "touch " + fake.file("started") + "\nprint fetching\\n\nawait " + fake.file("go") + "\n");
+        fake.script("fetch", "touch started\nprint fetching\\n\nawait " + fake.file("go") + "\n");
         fake.script("remote", "print stand-in remote\\n\n");
     }
     FakeGit fake;
     std::string first = temp / "first", second = temp / "second";
 };
 
-// A stop ends the running git at once: its repository writes the -1 block
-// and its lines, no other repository begins, every scan thread ends with its
-// closing lines, and Logs says once that the scan was stopped.
-TEST_F(ScanWithWaitingGit, StopEndsTheChildAndEveryThreadWithItsClosingLines) {
+// A stop while four workers wait in git: every child ends at once, each
+// repository in hand writes its -1 block and its lines, no other begins,
+// every scan thread ends with its closing lines, and Logs says once that the
+// scan was stopped.
+TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) {
+    std::vector<std::string> inHand = {first, temp / "r0", temp / "r1", temp / "r2"};  // the first four in walk order
+    for (const std::string& folder : {inHand[1], inHand[2], inHand[3], temp / "r3"})
+        std::filesystem::create_directories(folder + "/.git");
     scanState.options.fetchEnabled = scanState.options.pullEnabled = scanState.options.readmeEnabled = true;
+    scanState.jobs = 4;
     scanFolder();
-    ASSERT_TRUE(waitForFile(fake.file("started")));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let "fetching" reach the pipe
+    for (const std::string& repository : inHand)
+        ASSERT_TRUE(waitForFile(repository + "/started"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let "fetching" reach the pipes
     stopScan();
     EXPECT_FALSE(scanState.mainScanThread.joinable() || scanState.optionScanThread.joinable() ||
                  scanState.readmeScanThread.joinable() || scanState.busy() || scanState.childRunning());
-    std::string logs = logsPane.text();
-    EXPECT_NE(logs.find(errorBlock("[ERROR] Fetch", first, -1) + "fetching\n\n" + sep), std::string::npos) << logs;
+    EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD) << "a child was left";
+    std::string logs = logsPane.text(), updates;
+    for (const std::string& repository : inHand) {
+        EXPECT_NE(logs.find(errorBlock("[ERROR] Fetch", repository, -1) + "fetching\n\n" + sep), std::string::npos);
+        updates += "git fetch: " + repository + "\nfetching\n\n" + sep;
+    }
+    EXPECT_EQ(occurrences(logs, "Error Code: -1\n"), 4) << logs;
     EXPECT_NE(logs.find("Pull Scan Finished !!!\nFetch Scan Finished !!!\n"), std::string::npos) << logs;
     EXPECT_NE(logs.find("ReadMe Scan Finished !!!\n"), std::string::npos) << logs;
     EXPECT_EQ(occurrences(logs, "Scan Stopped !!!\n"), 1) << logs;
-    EXPECT_EQ(updatesPane.text(), "git fetch: " + first + "\nfetching\n\n" + sep + "Pull Scan Finished !!!\n" + sep +
-                                      "Fetch Scan Finished !!!\n" + sep);
+    EXPECT_EQ(updatesPane.text(), updates + "Pull Scan Finished !!!\n" + sep + "Fetch Scan Finished !!!\n" + sep);
+    EXPECT_FALSE(std::filesystem::exists(temp / "r3/started") || std::filesystem::exists(second + "/started"));
 }
 
 TEST_F(ScanWithWaitingGit, TickingAndUntickingDuringTheScanCountsFromTheNextTest) {
     scanState.options.fetchEnabled = true;
     std::thread scan(optionScan, RepositoryList{first, second});
-    ASSERT_TRUE(waitForFile(fake.file("started")));
+    ASSERT_TRUE(waitForFile(first + "/started"));
     scanState.options.fetchEnabled = false;
     scanState.options.remoteEnabled = true;
     writeFile(fake.file("go"), "");
@@ -292,29 +303,6 @@ TEST_F(ScanWithWaitingGit, SlowRepositoryHoldsBackLaterTextButNotTheirWork) {
                                       "Fetch Scan Finished !!!\n" + sep);
 }
 
-// A stop while four workers wait in git: each child ends at once, each
-// repository in hand writes its -1 block, no other repository begins.
-TEST_F(ScanWithWaitingGit, StopEndsEveryWorkersChild) {
-    RepositoryList list;
-    for (int i = 0; i < 6; i++) {
-        list.push_back(temp / ("r" + std::to_string(i)));
-        std::filesystem::create_directories(list.back());
-        writeFile(list.back() + "/.fakegit-fetch", "touch started\nawait " + fake.file("go") + "\n");
-    }
-    scanState.options.fetchEnabled = true;
-    scanState.jobs = 4;
-    std::thread scan(optionScan, list);
-    for (auto it = list.begin(); it != std::next(list.begin(), 4); ++it)
-        ASSERT_TRUE(waitForFile(*it + "/started"));
-    requestStop();
-    scan.join();
-    EXPECT_EQ(occurrences(logsPane.text(), "Error Code: -1\n"), 4) << logsPane.text();
-    EXPECT_TRUE(logsPane.text().ends_with("Fetch Scan Finished !!!\n"));
-    EXPECT_FALSE(std::filesystem::exists(list.back() + "/started"));
-    EXPECT_FALSE(scanState.childRunning());
-    EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD) << "a child was left";
-}
-
 // A stop during the walk reaches the git --version that starts after it: it
 // ends at once, and Logs says the scan was stopped, not that git is missing.
 TEST_F(ScanWithWaitingGit, StopDuringTheWalkEndsTheGitCheckAndIsNoMissingGit) {
@@ -339,7 +327,7 @@ TEST_F(ScanWithWaitingGit, StopDuringTheWalkEndsTheGitCheckAndIsNoMissingGit) {
 TEST_F(ScanWithWaitingGit, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {
     scanState.options.fetchEnabled = true;
     scanFolder();
-    ASSERT_TRUE(waitForFile(fake.file("started")));
+    ASSERT_TRUE(waitForFile(first + "/started"));
     bool busyWhenPicking = true;
     picker = [&] {
         busyWhenPicking = scanState.busy() || scanState.optionScanThread.joinable() || scanState.childRunning();
