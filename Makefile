@@ -36,11 +36,11 @@ sanitize: setup
 	@cmake --build $(BUILD)/tsan
 	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" ctest --test-dir $(BUILD)/tsan --output-on-failure -j $(JOBS)
 
-# Release programs, a farm of 200 repositories made once in the bench build
-# folder, then the table of bench/README.md.
+# Release programs, a farm of 200 local and 50 distant repositories made once
+# in the bench build folder, then the table of bench/README.md.
 bench: setup
 	@cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=Release -DREPODECK_BENCH=ON -DBUILD_TESTING=OFF -B $(BUILD)/bench >/dev/null
-	@cmake --build $(BUILD)/bench --target repodeck repodeck-scan DiscoveryBench LogPaneBench
+	@cmake --build $(BUILD)/bench --target repodeck repodeck-scan DiscoveryBench LogPaneBench SummaryBench
 	@sh bench/make-farm $(BUILD)/bench/farm
 	@sh bench/run $(BUILD)/bench $(BUILD)/bench/farm
 
