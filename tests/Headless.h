@@ -1,6 +1,6 @@
-// A real Dear ImGui context without a window: frames are built and rendered to
-// draw lists nobody shows, text is captured with the log, and the mouse and
-// keys are worked by setting the io fields a host backend would set.
+// A real Dear ImGui context without a window: frames are rendered to draw
+// lists nobody shows, text is read through Dear ImGui's log, and the mouse
+// is worked through the io fields a host backend sets.
 #pragma once
 
 #include <cstring>
@@ -18,13 +18,10 @@ public:
         ImGuiIO& io = ImGui::GetIO();
         io.IniFilename = nullptr;
         io.DisplaySize = ImVec2(width, height);
-        io.DeltaTime = 1.0f / 60;
         io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
         for (int key = 0; key < ImGuiKey_COUNT; key++)
             io.KeyMap[key] = key;  // key map entries double as key indices
-        unsigned char* pixels;
-        int w, h;
-        io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
+        io.Fonts->Build();
         io.SetClipboardTextFn = [](void* user, const char* text) { *static_cast<std::string*>(user) = text; };
         io.GetClipboardTextFn = [](void* user) { return static_cast<std::string*>(user)->c_str(); };
         io.ClipboardUserData = &clipboard;
@@ -40,33 +37,24 @@ public:
         ImGui::Render();
     }
 
-    // The text that draw shows, one item per line, from a second frame, since
-    // new windows lay themselves out before showing items; the clipboard stays.
+    // What one frame of draw shows, an item per line, without the CR of
+    // Windows' log (a new window shows its items from its second frame on).
+    // The clipboard keeps its text.
     std::string capture(const Draw& draw) {
         std::string saved = clipboard;
-        frame(draw);
-        frame([&] { ImGui::LogToClipboard(), draw(), ImGui::LogFinish(); });
+        frame([&] { ImGui::LogToClipboard(); draw(); ImGui::LogFinish(); });
         std::swap(saved, clipboard);
+        std::erase(saved, '\r');
         return saved;
     }
 
-    // Press and release the left button at pos, one frame each, so a button
-    // under it reports its click in the last frame.
+    // The left button pressed and released at pos, a frame each.
     void click(ImVec2 pos, const Draw& draw, const Draw& before = nullptr) {
         ImGui::GetIO().MousePos = pos;
-        for (bool down : {false, true, false})
-            ImGui::GetIO().MouseDown[0] = down, frame(draw, before);
-    }
-
-    // Clicks an item where a user finds it: the mouse sweeps the display until
-    // Dear ImGui reports the item hovered. False when no such item shows.
-    bool click(ImGuiID id, const Draw& draw, const Draw& before = nullptr) {
-        ImGuiIO& io = ImGui::GetIO();
-        for (io.MousePos.y = 3; io.MousePos.y < io.DisplaySize.y; io.MousePos.y += 6)
-            for (io.MousePos.x = 3; io.MousePos.x < io.DisplaySize.x; io.MousePos.x += 12)
-                if (frame(draw, before), GImGui->HoveredId == id)
-                    return click(io.MousePos, draw, before), true;
-        return false;
+        for (bool down : {false, true, false}) {
+            ImGui::GetIO().MouseDown[0] = down;
+            frame(draw, before);
+        }
     }
 
     // The window whose name holds part, from the last frame.
@@ -75,15 +63,6 @@ public:
             if (strstr(window->Name, part))
                 return window;
         return nullptr;
-    }
-
-    // A key held for one frame with Ctrl and Shift as given, then released.
-    void press(int key, const Draw& draw, bool ctrl = false, bool shift = false, const Draw& before = nullptr) {
-        ImGuiIO& io = ImGui::GetIO();
-        io.KeyCtrl = ctrl, io.KeyShift = shift;
-        for (bool down : {true, false})
-            io.KeysDown[key] = down, frame(draw, before);
-        io.KeyCtrl = io.KeyShift = false;
     }
 
     std::string clipboard;

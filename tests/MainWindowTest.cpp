@@ -1,33 +1,34 @@
-// The main window and the frame loop in a real headless Dear ImGui context,
-// over a host that plays a script of events and records what it is asked, and
-// a picker that records where it opens: what the window shows, what its
-// controls change, and what it asks of the host and of the scan.
+// The main window, its log panes and the frame loop in a real headless Dear
+// ImGui context, over a host that plays a script of events and records what
+// it is asked, and a picker that records where it opens.
 #include <chrono>
 #include <cstring>
 #include <sstream>
 #include <thread>
-#include <vector>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "app/App.h"
 #include "app/Host.h"
 #include "app/MainWindow.h"
-#include "app/Theme.h"
 #include "log/LogPane.h"
 #include "scan/FolderPicker.h"
+#include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 #include "tests/Headless.h"
 #include "tests/TempFolder.h"
 
 namespace {
-std::vector<std::string> calls, titles, opened, pickerStarts;
-std::vector<host::Events> events;  // one per handleEvents; closed when used up
-std::string readme;
+// What the loop asked of the host: c create, p poll, w wait, f a frame shown,
+// s shutdown (s! with abortRequested raised), d destroy (D with a context left).
+std::string calls, fonts, readme;
+std::string events;  // one a handleEvents: n none, s some; closed when used up
+std::string keys;    // one a frame, held with Ctrl; a space for none
+std::vector<std::string> titles, opened, pickerStarts;
 std::optional<std::string> picked;
-bool opens = true, scanRunningAtDestroy = false;
-int zoomKeys = 8;  // the next of newFrame's keys; 0 starts them
+bool opens = true;
 }  // namespace
 
 std::optional<std::string> pickFolder(const std::string& start, uintptr_t owner) {
@@ -36,129 +37,137 @@ std::optional<std::string> pickFolder(const std::string& start, uintptr_t owner)
 }
 
 namespace host {
-bool create(const char* title) { return calls.push_back(std::string("create ") + title), true; }
+bool create(const char*) { calls += "c"; return true; }
 void initBackends() {
-    ImGuiIO& io = ImGui::GetIO();
-    io.IniFilename = nullptr;  // a test leaves no imgui.ini behind
-    io.DisplaySize = ImVec2(1280, 800);
-    for (int key = 0; key < ImGuiKey_COUNT; key++)
-        io.KeyMap[key] = key;
+    ImGui::GetIO().IniFilename = nullptr;  // a test leaves no imgui.ini behind
+    ImGui::GetIO().DisplaySize = ImVec2(1280, 800);
+    ImGui::GetIO().KeyMap[ImGuiKey_Space] = ImGuiKey_Space;  // which keyboard navigation asks for
 }
 Events handleEvents(double wait) {
-    calls.push_back(wait > 0 ? "wait" : "poll");
-    Events next = events.empty() ? Events::closed : events.front();
-    if (!events.empty())
-        events.erase(events.begin());
-    return next;
+    calls += wait > 0 ? "w" : "p";
+    char next = events[0];
+    events.erase(0, 1);
+    return next == 's' ? Events::some : next == 'n' ? Events::none : Events::closed;
 }
-// Zoom keys held with Ctrl, one every other frame: +, +, 0, -.
 void newFrame() {
-    static const int keys[] = {-1, 102, -1, 102, -1, 104, -1, 103};
     ImGuiIO& io = ImGui::GetIO();
-    io.DeltaTime = 1.0f / 60;
     std::fill(std::begin(io.KeysDown), std::end(io.KeysDown), false);
-    int key = zoomKeys < 8 ? keys[zoomKeys++] : -1;
-    if ((io.KeyCtrl = key >= 0))
-        io.KeysDown[key] = true;
+    io.KeyCtrl = io.KeysDown[uint8_t(keys[0])] = keys[0] > ' ';
+    keys.erase(0, 1);
 }
-void present(const float[4]) { calls.push_back("frame"); }
-void reloadFontTexture() { calls.push_back("fonts " + std::to_string(int(ImGui::GetIO().Fonts->Fonts[0]->FontSize))); }
-void shutdownBackends() { calls.push_back(scanState.abortRequested ? "shutdown, abort raised" : "shutdown"); }
-void destroy() {
-    calls.push_back(ImGui::GetCurrentContext() ? "destroy" : "destroy, context gone");
-    scanRunningAtDestroy = scanState.optionScanRunning;
-}
+void present(const float[4]) { calls += "f"; }
+void reloadFontTexture() { fonts += std::to_string(int(ImGui::GetIO().Fonts->Fonts[0]->FontSize)) + " "; }
+void shutdownBackends() { calls += scanState.abortRequested ? "s!" : "s"; }
+void destroy() { calls += ImGui::GetCurrentContext() ? "D" : "d"; }
 bool isMinimised() { return false; }
 float contentScale() { return 1; }
 FontFiles fontFiles() { return {}; }
-int keyIndex(Key key) { return 100 + int(key); }
+int keyIndex(Key key) { return "f5=-0+_"[int(key)]; }
 void setWindowTitle(const char* title) { titles.push_back(title); }
 uintptr_t nativeWindow() { return 7; }
 std::string readmePath() { return readme; }
-bool openLink(const std::string& path) { return opened.push_back(path), opens; }
+bool openLink(const std::string& path) { opened.push_back(path); return opens; }
 }  // namespace host
 
 namespace {
 
-int occurrences(const std::string& text, const std::string& needle) {
-    int found = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-        found++;
-    return found;
-}
-
-// Repositories whose stand-in git fetch sleeps for a minute: only a stop ends it in time.
-void makeSlowRepositories(const TempFolder& root, std::initializer_list<const char*> names) {
-    for (std::string name : names) {
-        std::filesystem::create_directories(root / name + pathSeparator + ".git");
-        writeFile(root / name + pathSeparator + ".fakegit-fetch", "sleep 60000\n");
-    }
-}
-
-void resetState() {
-    frameCounter = 0, aboutAnimationTime = 0, opens = true, picked.reset();
-    windowTitle.clear(), calls.clear(), events.clear(), titles.clear(), opened.clear(), pickerStarts.clear();
-    readme.clear();
-    scanState.scanPath[0] = '\0';
-    scanState.abortRequested = false;
-    ScanOptions& o = scanState.options;
-    o.fetchEnabled = true, o.pullEnabled = o.submoduleEnabled = o.statusEnabled = false;
-    o.remoteEnabled = o.readmeEnabled = false;
-    for (const PaneTab& tab : paneTabs) {
-        std::lock_guard<std::recursive_mutex> lock(tab.pane->mutex);
-        tab.pane->clear();
-    }
-}
-
 class MainWindowTest : public testing::Test {
 protected:
-    void SetUp() override { resetState(), frames(2); }
-    void TearDown() override { stopScan(), scanState.mainScanRunning = false; }
+    void SetUp() override {
+        frameCounter = 0;
+        windowTitle.clear();
+        for (std::vector<std::string>* list : {&titles, &opened, &pickerStarts})
+            list->clear();
+        scanState.abortRequested = false;
+        std::lock_guard<std::recursive_mutex> lock(logsPane.mutex);
+        logsPane.clear();
+        frames(2);
+    }
+    void TearDown() override { stopScan(); }
 
     void frames(int count) {
-        while (count-- > 0)
-            ui.frame(drawMainWindow, takeWindowKeys);
+        for (int i = 0; i < count; i++)
+            ui.frame(draw, takeWindowKeys);
     }
-    // The lines of exactly one frame (without the CR that Windows' log adds).
-    std::vector<std::string> frameText() {
-        ui.frame([] { ImGui::LogToClipboard(), drawMainWindow(), ImGui::LogFinish(); });
-        std::istringstream in(ui.clipboard);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line.substr(0, line.find('\r')));
+    std::string text() { return ui.capture(draw); }
+    void click(ImVec2 pos) { ui.click(pos, draw, takeWindowKeys); }
+    // Clicks an item where a user finds it: the mouse sweeps the display
+    // until Dear ImGui reports the item hovered.
+    void click(ImGuiID id) {
+        ImGuiIO& io = ImGui::GetIO();
+        for (io.MousePos.y = 4; io.MousePos.y < io.DisplaySize.y; io.MousePos.y += 10)
+            for (io.MousePos.x = 4; io.MousePos.x < io.DisplaySize.x; io.MousePos.x += 24)
+                if (frames(1); GImGui->HoveredId == id)
+                    return click(io.MousePos);
+        ADD_FAILURE() << "no item " << id << " shows";
+    }
+    // A button of the main window, or of the first child whose name holds window.
+    void click(const char* label, const char* window = "Main") { click(Headless::window(window)->GetID(label)); }
+    // A key held for one frame with Ctrl and Shift as given.
+    void press(int key, bool ctrl = false, bool shift = false) {
+        for (bool down : {true, false}) {
+            ImGuiIO& io = ImGui::GetIO();
+            io.KeysDown[key] = down;
+            io.KeyCtrl = down && ctrl;
+            io.KeyShift = down && shift;
+            frames(1);
+        }
+    }
+    static ImGuiTabBar* tabBar() { return GImGui->TabBars.GetByKey(ImGui::FindWindowByName("Main")->GetID("#tabBar")); }
+    static ImGuiID tabId(const char* label) { return ImHashStr(label, 0, tabBar()->ID); }
+
+    // The Logs pane's lines as drawn, below its filter box and above the
+    // labels of the tabs after it, without the empty lines that Dear ImGui's
+    // log puts between the steps of a clipper.
+    std::string shown() {
+        std::string all = text(), lines, line;
+        size_t start = all.find("---\n") + 4;
+        std::istringstream in(all.substr(start, all.rfind("Repositories Updates") - start));
+        while (std::getline(in, line))
+            lines += line.empty() ? "" : line + "\n";
         return lines;
     }
-    std::string statusLine() {
-        for (const std::string& line : frameText())
-            if (line.rfind("Path:", 0) == 0)
-                return line;
-        return "no status line";
+    std::string copied() {
+        ui.clipboard = "untouched";
+        click("Copy", "/Logs_");
+        return ui.clipboard;
     }
-    static ImGuiWindow* mainWindow() { return ImGui::FindWindowByName("Main"); }
-    static ImGuiTabBar* tabBar() { return GImGui->TabBars.GetByKey(mainWindow()->GetID("#tabBar")); }
-    static ImGuiID tabId(const char* label) { return ImHashStr(label, 0, tabBar()->ID); }
-    void click(ImGuiID id) { EXPECT_TRUE(ui.click(id, [] { drawMainWindow(); }, takeWindowKeys)); }
+    // As a user does: Escape empties the box, Ctrl+F gives it the keys, then the text and Enter.
+    void filterBy(const char* text) {
+        press(ImGuiKey_Escape);
+        press(host::keyIndex(host::Key::f), true);
+        ImGui::GetIO().AddInputCharactersUTF8(text);
+        press(ImGuiKey_Enter);
+    }
 
+    bool animating = false;  // what drawMainWindow said of the last frame
+    Headless::Draw draw = [this] { animating = drawMainWindow(); };
     Headless ui;
 };
 
-TEST_F(MainWindowTest, StatusLineAndTitleRunTheSpinnerWhileBusy) {
-    EXPECT_EQ(statusLine(), "Path:   ");  // colon, separator and idle status: three spaces
-    std::strcpy(scanState.scanPath, "/home/me/src");
-    EXPECT_EQ(statusLine(), "Path: /home/me/src  ");
-    frames(100);
-    // Busy, from frame 16 on: "-", "\", "|", "/" in runs of 16 frames, the
-    // title with them; the title is written only when its text changes.
-    scanState.mainScanRunning = true;
-    frameCounter = 15;
-    std::string shown;
-    for (int i = 0; i < 64; i++)
-        shown += statusLine().back();
-    EXPECT_EQ(shown, std::string(16, '-') + std::string(16, '\\') + std::string(16, '|') + std::string(16, '/'));
-    scanState.mainScanRunning = false;
-    EXPECT_EQ(statusLine().back(), ' ');
-    EXPECT_EQ(titles, (std::vector<std::string>{"repodeck", "repodeck -", "repodeck \\", "repodeck |",
-                                                "repodeck /", "repodeck"}));
+// A scan over repositories whose stand-in git fetch sleeps for a minute: the
+// status line and the title count them beside the spinner (the title written
+// only when it changes); "Stop" ends the scan and its git child and opens no
+// picker.
+TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
+    TempFolder root;
+    for (std::string name : {"one", "two", "three"}) {
+        std::filesystem::create_directories(root / name + pathSeparator + ".git");
+        writeFile(root / name + pathSeparator + ".fakegit-fetch", "sleep 60000\n");
+    }
+    ASSERT_TRUE(startMainScan(root.path().c_str()));
+    for (int i = 0; i < 2000 && !(scanState.optionScanRunning && scanState.childRunning()); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s: a hang, not a measure
+    frameCounter = 15;  // the spinner's second step: '-'
+    EXPECT_NE(text().find("Path: " + root.path() + " -  1 of 3: " + (root / "one") + "\n"), std::string::npos);
+    EXPECT_EQ(titles, (std::vector<std::string>{"repodeck", "repodeck - 1 of 3"}));
+    click("Stop");
+    EXPECT_FALSE(scanState.busy() || scanState.childRunning());
+    EXPECT_NE(logsPane.text().find("Error Code: -1\n"), std::string::npos) << logsPane.text();
+    EXPECT_TRUE(logsPane.text().ends_with("Scan Stopped !!!\n"));
+    EXPECT_NE(text().find("Path: " + root.path() + "  \n"), std::string::npos);
+    EXPECT_EQ(titles.back(), "repodeck");
+    EXPECT_TRUE(pickerStarts.empty());
 }
 
 TEST_F(MainWindowTest, CheckBoxesFlipTheirOptionsAlsoWhileBusy) {
@@ -167,176 +176,181 @@ TEST_F(MainWindowTest, CheckBoxesFlipTheirOptionsAlsoWhileBusy) {
                                   &o.statusEnabled, &o.remoteEnabled, &o.readmeEnabled};
     const char* labels[] = {"git fetch    ", "git pull    ", "git submodule update    ", "git status    ",
                             "git remote    ", "Display the first 128 characters of README.MD/.txt"};
-    ImGuiWindow* options = Headless::window("/Options_");
     for (int i = 0; i < 6; i++) {
-        std::string before, after;
-        for (std::atomic<bool>* flag : flags)
-            before += *flag ? '1' : '0';
         scanState.mainScanRunning = i % 2;
-        click(options->GetID(labels[i]));
-        for (std::atomic<bool>* flag : flags)
-            after += *flag ? '1' : '0';
-        before[i] ^= 1;  // that one flag, and no other
-        EXPECT_EQ(after, before) << labels[i];
+        click(labels[i], "/Options_");
+        for (int j = 0; j < 6; j++)  // fetch starts ticked; a click flips its own flag, no other
+            EXPECT_EQ(*flags[j], (j == 0) != (j == i)) << labels[i] << " and " << labels[j];
+        click(labels[i], "/Options_");
     }
-}
-
-// A scan over stand-in git whose fetch sleeps: the status line and the title
-// count the repositories, and "Stop" ends the scan and its child.
-TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
-    TempFolder root;
-    makeSlowRepositories(root, {"one", "two", "three"});
-    ASSERT_TRUE(startMainScan(root.path().c_str()));
-    std::string status;
-    for (int i = 0; i < 2000 && (status.find(" of ") == std::string::npos || !scanState.childRunning()); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10)), status = statusLine();  // 20 s: a hang, not a measure
-    EXPECT_NE(status.find(" 1 of 3: " + (root / "one")), std::string::npos) << status;
-    EXPECT_NE(titles.back().find(" 1 of 3"), std::string::npos) << titles.back();
-    click(mainWindow()->GetID("Stop"));
-    EXPECT_FALSE(scanState.busy());
-    EXPECT_FALSE(scanState.childRunning());
-    EXPECT_NE(logsPane.text().find("Error Code: -1"), std::string::npos) << logsPane.text();
-    EXPECT_TRUE(pickerStarts.empty());
+    scanState.mainScanRunning = false;
 }
 
 // The picker opens at home (an empty start) the first time, then where the
-// last scan was, also one named on the command line; Rescan and F5 scan that
-// folder again without it, and do nothing before the first scan.
+// last scan was, also one named on the command line; "Rescan" and F5 scan
+// that folder again without it, and do nothing before the first scan.
 TEST_F(MainWindowTest, PickerStartsAtTheLastFolderAndRescanNeedsNone) {
     TempFolder first, second;
-    auto scanned = [&](const TempFolder& folder) { return occurrences(logsPane.text(), "Scan: " + folder.path() + "\n"); };
-    click(mainWindow()->GetID("Rescan"));
+    click("Rescan");
     picked = first.path();
-    click(mainWindow()->GetID("Scan Folder"));
+    click("Scan Folder");
     picked.reset();  // cancelled: the last folder stays
-    click(mainWindow()->GetID("Scan Folder"));
+    click("Scan Folder");
     scanFolderAt(second.path());
-    click(mainWindow()->GetID("Rescan"));
-    ui.press(host::keyIndex(host::Key::f5), drawMainWindow);
-    click(mainWindow()->GetID("Scan Folder"));
+    click("Rescan");
+    press(host::keyIndex(host::Key::f5));
+    click("Scan Folder");
     EXPECT_EQ(pickerStarts, (std::vector<std::string>{" above 7", first.path() + " above 7", second.path() + " above 7"}));
-    EXPECT_EQ(scanned(first), 1);
-    EXPECT_EQ(scanned(second), 3);
-    EXPECT_EQ(occurrences(logsPane.text(), "Path to Scan: "), 4);
+    std::string logs = logsPane.text(), scanned, line = "Path to Scan: ";
+    for (size_t at = logs.find(line); at != std::string::npos; at = logs.find(line, at + 1))
+        scanned += logs.substr(at + line.size(), logs.find('\n', at) - at - line.size()) + " ";
+    EXPECT_EQ(scanned, first.path() + " " + second.path() + " " + second.path() + " " + second.path() + " ");
 }
 
-TEST_F(MainWindowTest, CtrlTabSwitchesTabsInsteadOfWindows) {
+// Ctrl+Tab switches tabs, not windows, round the ends; the About tab opens
+// the README or says why not.
+TEST_F(MainWindowTest, CtrlTabReachesAboutWhichOpensTheReadme) {
     EXPECT_EQ(tabBar()->SelectedTabId, tabId("Logs"));  // the window opens on Logs, though Summary leads
     for (bool shift : {false, true, true, true})
-        ui.press(ImGuiKey_Tab, drawMainWindow, true, shift, takeWindowKeys);
-    EXPECT_EQ(tabBar()->SelectedTabId, tabId("About"));  // one right, three left: round the end
+        press(ImGuiKey_Tab, true, shift);
+    EXPECT_EQ(tabBar()->SelectedTabId, tabId("About"));  // one right, three left
     EXPECT_EQ(GImGui->NavWindowingTarget, nullptr);
-}
-
-TEST_F(MainWindowTest, AboutOpensTheReadmeOrSaysWhyNot) {
-    click(tabId("About"));
-    auto shows = [&](const std::string& text) {
-        std::vector<std::string> lines = frameText();
-        return std::find(lines.begin(), lines.end(), text) != lines.end();
-    };
-    EXPECT_TRUE(shows("There is no README.md beside the program to open."));
+    EXPECT_NE(text().find("There is no README.md beside the program to open.\n"), std::string::npos);
     readme = "/doc/README.md";
     click(ImHashStr(readme.c_str(), 0, tabId("About")));
     opens = false;
-    click(ImHashStr(readme.c_str(), 0, tabId("About")));
+    click(ImGui::GetIO().MousePos);  // again, where the link was found
     EXPECT_EQ(opened, std::vector<std::string>(2, readme));
-    EXPECT_TRUE(shows("Nothing on this desktop opened /doc/README.md."));
+    EXPECT_NE(text().find("Nothing on this desktop opened /doc/README.md.\n"), std::string::npos);
 }
 
-// The picture's rows 0 and 31 in its first frame (t = 1/60), and far along
-// the clock, where float rounding shows, FNV-1a of the 32 rows joined by line
-// feeds: both worked out apart from repodeck in Python, rounding every float
-// step to 32 bits. The clock stands still while another tab shows.
-TEST_F(MainWindowTest, AboutAnimationDrawsTheKnownPictureAndKeepsItsClock) {
-    click(tabId("About"));
-    aboutAnimationTime = 0;
-    std::vector<std::string> rows = frameText();
-    ASSERT_GE(rows.size(), 32u);
-    rows.erase(rows.begin(), rows.end() - 32);
-    EXPECT_EQ(rows[0],
-              "JJIIHGGFFEEDDCBBAAAA/++99887766544332221100zzyyyxxwwwvvvuuuuttttsssssrrrrrrrqqqqqqqqqqqqqqrrrrrrrrsssstt"
-              "ttuuuvvvwwxxxyyzz0011223");
-    EXPECT_EQ(rows[31],
-              "IJJKKLLMMMNNOOPPPQQRRRSSSTTTTUUUUUVVVVVVVWWWWWWWWWWWWVVVVVVVVUUUUUTTTTSSSSRRRQQQPPPOONNNMMLLLKKJJIIHHGG"
-              "FFEEDDCCBBAAAA//++9887766");
-    aboutAnimationTime = 12345.678f;
-    rows = frameText();
-    uint64_t hash = 0xcbf29ce484222325;
-    for (auto row = rows.end() - 32; row != rows.end(); ++row)
-        for (char c : *row + (row + 1 == rows.end() ? "" : "\n"))
-            hash = (hash ^ uint8_t(c)) * 0x100000001b3;
-    EXPECT_EQ(hash, 0x2f75920aab83c639u);
-    click(tabId("Status"));
-    float left = aboutAnimationTime;
-    frames(30);
-    EXPECT_EQ(aboutAnimationTime, left);
+// The Summary tab lists the repositories in list order, sorts them by a
+// clicked header, hides the clean ones on request and opens a double-clicked one.
+TEST_F(MainWindowTest, SummarySortsByAClickedHeaderAndOpensARow) {
+    scanSummary.clear();
+    for (auto [path, changed, fetchExit] : {std::tuple{"/c-failed", 0, 128}, {"/b-changed", 2, 0}, {"/a-clean", 0, 0}}) {
+        RepositoryState row;
+        row.path = path;
+        row.changed = changed;
+        row.operations[fetchOperation] = {true, fetchExit, ""};
+        scanSummary.add(row);
+    }
+    press(ImGuiKey_Tab, true, true);
+    auto shown = [&] {
+        std::string all = text(), paths;
+        for (size_t at = all.find("| /"); at != std::string::npos; at = all.find("| /", at + 1))
+            paths += all.substr(at + 2, all.find(" |", at + 2) - at - 2) + " ";
+        return paths;
+    };
+    auto cell = [](int column, int row) {  // row 0 is the header
+        ImGuiTable* table = GImGui->Tables.GetByIndex(0);
+        return ImVec2((table->Columns[column].MinX + table->Columns[column].MaxX) / 2,
+                      table->OuterRect.Min.y + 6 + row * ImGui::GetTextLineHeightWithSpacing());
+    };
+    std::string sorted = shown();
+    for (int column : {repositoryColumn, changesColumn, changesColumn, changesColumn}) {
+        click(cell(column, 0));
+        sorted += "| " + shown();
+    }
+    EXPECT_EQ(sorted, "/c-failed /b-changed /a-clean | /a-clean /b-changed /c-failed | /c-failed /a-clean /b-changed | "
+                      "/b-changed /c-failed /a-clean | /c-failed /b-changed /a-clean ");  // up, down, unsorted
+    click(ImHashStr("Needs attention only", 0, tabId("Summary")));
+    EXPECT_EQ(shown(), "/c-failed /b-changed ");
+    click(cell(repositoryColumn, 2));
+    click(cell(repositoryColumn, 2));
+    EXPECT_EQ(opened, std::vector<std::string>{"/b-changed"});
 }
 
-// The first font file found, at 13 pixels times the scale, with Cyrillic and
-// arrows; the built-in font without one. Sizes scale, colours stay.
+// A pane shows the lines that pass its filter, also as they arrive (the open
+// last line too) and under a new filter; Copy takes exactly those, one line
+// feed each, or past what the clipboard takes nothing, saying so once in the
+// pane; Clear keeps the filter, Escape empties it.
+TEST_F(MainWindowTest, PaneShowsAndCopiesTheLinesThatPassItsFilter) {
+    auto expectLines = [&](const std::string& lines) {
+        EXPECT_EQ(shown(), lines);
+        EXPECT_EQ(copied(), lines);
+    };
+    expectLines("");
+    logsPane.addLog("alpha one\nbeta two\nalpha thr");
+    expectLines("alpha one\nbeta two\nalpha thr\n");
+    logsPane.addLog("ee\n");
+    filterBy("-three,alpha");
+    expectLines("alpha one\n");
+    logsPane.write("alpha fo");
+    expectLines("alpha one\nalpha fo\n");
+    logsPane.write("ur\nbeta five\n");
+    expectLines("alpha one\nalpha four\n");
+    filterBy("beta");
+    expectLines("beta two\nbeta five\n");
+    for (size_t limit : {20, 19}) {  // the 19 bytes shown and a terminating zero, or one byte less
+        LogPane::clipboardLimit = limit;
+        EXPECT_EQ(copied(), limit == 20 ? "beta two\nbeta five\n" : "untouched");
+    }
+    LogPane::clipboardLimit = SIZE_MAX;
+    std::string all = logsPane.text();
+    EXPECT_NE(all.find("[repodeck] Copy: "), std::string::npos);
+    EXPECT_EQ(all.find("[repodeck] Copy: "), all.rfind("[repodeck] Copy: "));
+    click("Clear", "/Logs_");
+    logsPane.addLog("alpha\nbeta\n");
+    expectLines("beta\n");
+    press(ImGuiKey_Escape);
+    expectLines("alpha\nbeta\n");
+}
+
+// A million lines are filtered a slice per frame, the window drawing on until
+// done; Copy then takes every match, far more than the view shows. The view
+// follows new lines at the bottom; Home jumps to the top, where new lines
+// leave it, and End back.
+TEST_F(MainWindowTest, PaneFiltersAMillionLinesAcrossFramesAndScrolls) {
+    std::string block;
+    for (int i = 0; i < 1000; i++)
+        block += i % 100 ? "plain line of text\n" : "needle in the line\n";
+    for (int i = 0; i < 1000; i++)
+        logsPane.append(block.data(), block.size());
+    filterBy("needle");
+    int count = 0;
+    for (; count < 100000 && animating; count++)
+        frames(1);
+    EXPECT_GT(count, 2);  // more than one slice, so no frame did all the work
+    EXPECT_FALSE(logsPane.filtering());
+    EXPECT_EQ(copied().size(), 10000 * std::string("needle in the line\n").size());
+    ImGuiWindow* view = Headless::window("/scrolling");
+    auto atBottom = [&] { return view->Scroll.y > 0 && view->Scroll.y == view->ScrollMax.y; };
+    EXPECT_TRUE(atBottom());
+    press(ImGuiKey_Home);
+    logsPane.addLog("needle later\n");
+    frames(2);
+    EXPECT_EQ(view->Scroll.y, 0);
+    press(ImGuiKey_End);
+    frames(1);
+    EXPECT_TRUE(atBottom());
+    press(ImGuiKey_Escape);
+}
+
+// The first font file found, at 13 pixels times the scale, with Cyrillic; the
+// built-in font without one. Sizes scale, colours stay.
 TEST(ThemeTest, ScaleLoadsTheFirstFontFoundAndKeepsTheColours) {
     Headless ui;
     applyColorTheme();
     ImGuiStyle themed = ImGui::GetStyle();
-    TempFolder fonts;
-    std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", fonts / "mono.ttf");
-    for (float scale : {2.0f, 3.0f}) {
-        bool found = scale == 2;
-        FontFiles files = {{fonts / "missing.ttf", found ? fonts / "mono.ttf" : ""}, {}};
-        EXPECT_EQ(applyScale(scale, files), found ? fonts / "mono.ttf" : "");
-        ImFont* font = ImGui::GetIO().Fonts->Fonts[0];
-        EXPECT_EQ(font->FontSize, 13 * scale);
-        EXPECT_EQ(font->FindGlyphNoFallback(0x0416) != nullptr, found);  // Ж
-        EXPECT_EQ(font->FindGlyphNoFallback(0x2192) != nullptr, found);  // →
-        EXPECT_EQ(ImGui::GetStyle().FramePadding.x, themed.FramePadding.x * scale);
+    for (std::string found : {"/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", ""}) {
+        EXPECT_EQ(applyScale(2, {{"/nowhere/missing.ttf", found}, {}}), found);
+        EXPECT_EQ(ImGui::GetIO().Fonts->Fonts[0]->FontSize, 26);
+        EXPECT_EQ(ImGui::GetIO().Fonts->Fonts[0]->FindGlyphNoFallback(0x0416) != nullptr, !found.empty());  // Ж
+        EXPECT_EQ(ImGui::GetStyle().FramePadding.x, themed.FramePadding.x * 2);
         EXPECT_EQ(memcmp(ImGui::GetStyle().Colors, themed.Colors, sizeof themed.Colors), 0);
     }
 }
 
-class AppTest : public testing::Test {
-protected:
-    void SetUp() override { resetState(); }
-    void TearDown() override { stopScan(); }
-};
-
 // Idle, the loop draws a few frames after an event and then only waits; a
-// wait that brings nothing draws nothing.
-TEST_F(AppTest, IdleWindowWaitsAndDrawsOnlyAfterEvents) {
-    using E = host::Events;
-    events = {E::none, E::none, E::none, E::none, E::none, E::some, E::none, E::none, E::none, E::none, E::none};
+// wait that brings nothing draws nothing. Zoom keys rebuild the font.
+TEST(AppTest, DrawsOnlyAfterEventsAndRebuildsTheFontOnZoom) {
+    scanState.abortRequested = false;
+    events = "nnnnnsnnnnn";
+    keys = "= = 0-";
     EXPECT_EQ(runApp(), 0);
-    std::vector<std::string> expected = {"create repodeck", "poll", "frame", "poll", "frame", "poll", "frame", "wait",
-                                         "wait", "wait", "frame", "poll", "frame", "poll", "frame", "poll", "frame",
-                                         "wait", "wait", "wait", "shutdown, abort raised", "destroy, context gone"};
-    EXPECT_EQ(calls, expected);
-}
-
-TEST_F(AppTest, ZoomKeysRebuildTheFontAtTheNewSize) {
-    events.assign(9, host::Events::some);
-    zoomKeys = 0;
-    EXPECT_EQ(runApp(), 0);
-    std::string fonts;
-    for (const std::string& call : calls)
-        fonts += call.rfind("fonts", 0) == 0 ? call + ", " : "";
-    EXPECT_EQ(fonts, "fonts 14, fonts 16, fonts 13, fonts 12, ");
-    zoom = 1.0f;
-}
-
-TEST_F(AppTest, CloseDuringAScanTearsTheWindowDownThenStopsTheScan) {
-    TempFolder root;
-    makeSlowRepositories(root, {"first"});
-    ASSERT_TRUE(startMainScan(root.path().c_str()));
-    for (int i = 0; i < 2000 && !(scanState.optionScanRunning && scanState.childRunning()); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s: a hang, not a measure
-    events = {host::Events::none, host::Events::none};
-    EXPECT_EQ(runApp(), 0);
-    // No frame after the close; abortRequested raised before the teardown.
-    std::vector<std::string> expected = {"create repodeck", "poll", "frame", "poll", "frame", "poll",
-                                         "shutdown, abort raised", "destroy, context gone"};
-    EXPECT_EQ(calls, expected);
-    EXPECT_TRUE(scanRunningAtDestroy);
-    EXPECT_FALSE(scanState.busy());
-    EXPECT_NE(logsPane.text().find("Error Code: -1"), std::string::npos) << logsPane.text();
+    EXPECT_EQ(calls, "c" "pfpfpf" "www" "fpfpfpf" "www" "s!d");
+    EXPECT_EQ(fonts, "14 16 13 12 ");
 }
 
 }  // namespace

@@ -52,12 +52,15 @@ std::string selectedFolder(HWND dialog) {
 void checkPicker(const std::string& start) {
     HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
     std::thread inspect([&] {
-        // The dialog fills itself in after it shows: its selection comes last.
+        // The dialog fills itself in after it shows, its selection and edit box last.
         std::string expected = start.substr(start.find_last_of('\\') + 1);
         HWND dialog = nullptr;
-        bool atStart = waitFor(60, [&] { return (dialog = ownedDialog(owner)) && selectedFolder(dialog) == expected; });
+        auto editShows = [&] { return IsWindowVisible(FindWindowExA(dialog, nullptr, "Edit", nullptr)); };
+        bool atStart = waitFor(60, [&] {
+            return (dialog = ownedDialog(owner)) && selectedFolder(dialog) == expected && editShows();
+        });
         check(dialog != nullptr, "no picker owned by the window");
-        check(IsWindowVisible(FindWindowExA(dialog, nullptr, "Edit", nullptr)), "the picker shows no edit box");
+        check(editShows(), "the picker shows no edit box");
         check(GetWindowLongA(dialog, GWL_STYLE) & WS_THICKFRAME, "the picker is not the resizable new style");
         check(atStart, ("the picker does not open at the start folder, but at " + selectedFolder(dialog)).c_str());
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
