@@ -170,22 +170,6 @@ TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
     EXPECT_TRUE(pickerStarts.empty());
 }
 
-TEST_F(MainWindowTest, CheckBoxesFlipTheirOptionsAlsoWhileBusy) {
-    ScanOptions& o = scanState.options;
-    std::atomic<bool>* flags[] = {&o.fetchEnabled,  &o.pullEnabled,   &o.submoduleEnabled,
-                                  &o.statusEnabled, &o.remoteEnabled, &o.readmeEnabled};
-    const char* labels[] = {"git fetch    ", "git pull    ", "git submodule update    ", "git status    ",
-                            "git remote    ", "Display the first 128 characters of README.MD/.txt"};
-    for (int i = 0; i < 6; i++) {
-        scanState.mainScanRunning = i % 2;
-        click(labels[i], "/Options_");
-        for (int j = 0; j < 6; j++)  // fetch starts ticked; a click flips its own flag, no other
-            EXPECT_EQ(*flags[j], (j == 0) != (j == i)) << labels[i] << " and " << labels[j];
-        click(labels[i], "/Options_");
-    }
-    scanState.mainScanRunning = false;
-}
-
 // The picker opens at home (an empty start) the first time, then where the
 // last scan was, also one named on the command line; "Rescan" and F5 scan
 // that folder again without it, and do nothing before the first scan.

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include "exec/Git.h"
-#include "log/LogPane.h"
 #include "tests/TempFolder.h"
 
 #ifdef _WIN32
@@ -112,15 +111,6 @@ TEST_F(Runner, CapturesBothStreamsInTheOrderWritten) {
     }
     EXPECT_FALSE(slot.holdsChild());
     EXPECT_TRUE(noChildLeft());
-}
-
-TEST_F(Runner, StartThatFailedGivesMinus62AndLogsNothing) {
-    std::string logs = logsPane.text();
-    for (const char* line : {"repodeck-no-such-program --flag", "   "})
-        EXPECT_EQ(runCommand(line, output, nullptr, slot), startFailedResult) << line;
-    EXPECT_EQ(runCommand(git::status, output, (temp / "missing").c_str(), slot), startFailedResult);
-    EXPECT_TRUE(output.empty());
-    EXPECT_EQ(logsPane.text(), logs);
 }
 
 // A "git" in the current folder, which an empty or relative entry of the
