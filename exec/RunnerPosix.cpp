@@ -183,45 +183,34 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     bool keeping = true;
     char chunk[chunkSize + 1];
     bool endGroup = false;
-    std::optional<std::chrono::steady_clock::time_point> childEndedAt;
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> childEndedAt;
+    auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds);
     for (;;) {
-        pollfd ready = {readEnd.fd, POLLIN, 0};
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(chunkTimeoutSeconds);
-        int polled;
-        bool giveUp = false;
-        for (;;) {
-            auto now = std::chrono::steady_clock::now();
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-            // In slices: a process the child started may hold the pipe open
-            // after the child has ended, or after a stop ended the group when
-            // it left the group (setsid); neither may hold the scan.
-            polled = poll(&ready, 1, int(std::clamp<long long>(left.count(), 0, 250)));
-            if (polled < 0 && errno == EINTR)
-                continue;
-            if (polled != 0)
-                break;
-            now = std::chrono::steady_clock::now();
-            if (now >= deadline || !slot.holdsChild()) {
-                giveUp = true;  // hung, or stopped: only a stop empties the slot while we read
-                break;
-            }
-            if (!childEndedAt && childEnded(pid))
-                childEndedAt = now;
-            if (childEndedAt && now - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds)) {
-                giveUp = true;
-                break;
-            }
-        }
-        if (giveUp) {
+        // Checked on every pass, data or not: a process the child started may
+        // hold the pipe open, and even write on, after the child has ended or
+        // after a stop ended the group when it left the group (setsid);
+        // neither may hold the scan. Only a stop empties the slot while we read.
+        auto now = Clock::now();
+        if (!childEndedAt && childEnded(pid))
+            childEndedAt = now;
+        if (!slot.holdsChild() || now >= deadline ||
+            (childEndedAt && now - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds))) {
             endGroup = true;
             break;
         }
+        pollfd ready = {readEnd.fd, POLLIN, 0};
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        int polled = poll(&ready, 1, int(std::clamp<long long>(left.count(), 0, 250)));
+        if (polled == 0 || (polled < 0 && errno == EINTR))
+            continue;
         ssize_t count;
         do
             count = read(readEnd.fd, chunk, chunkSize);
         while (count < 0 && errno == EINTR);
         if (count <= 0)
             break;
+        deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds);  // hung means no chunk for that long
         chunk[count] = 0;
         if (keeping)  // a zero byte cuts its chunk there
             keeping = keepChunk(captured, chunk, strlen(chunk));

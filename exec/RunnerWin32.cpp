@@ -192,8 +192,11 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
             done = WaitForSingleObject(state->completed.h, 250) == WAIT_OBJECT_0;
             if (!childEndedAt && WaitForSingleObject(process.h, 0) == WAIT_OBJECT_0)
                 childEndedAt = Clock::now();
-            if (!done && childEndedAt && Clock::now() - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds))
+            // Also when chunks keep coming: what the child left behind may write on.
+            if (childEndedAt && Clock::now() - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds)) {
+                done = false;
                 break;
+            }
         }
         if (!done) {
             reader.detach();  // it finishes by itself once the job is gone

@@ -151,13 +151,17 @@ TEST_F(Runner, ChildStartedAfterAStopEndsAtOnce) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(60)) << "a bound for a hang, not a measure";
 }
 
-// The child ended, but what it started still holds the pipe: the runner keeps
-// what was captured and ends the rest of the group after a grace time.
+// The child ended, but what it started still holds the pipe, silent or
+// writing on: the runner keeps what was captured and ends the rest of the
+// group after a grace time; a stop ends them at once.
 TEST_F(Runner, EndedChildIsNotHeldByWhatItLeftBehind) {
     auto start = Clock::now();
     EXPECT_EQ(run("print done\\n\nhold 300000\n"), 0);
     EXPECT_EQ(captured(), "done\n");
     EXPECT_TRUE(processEnds(grandchild()));
+    EXPECT_EQ(run("print done\\n\nchatter 300000\n"), 0);
+    EXPECT_TRUE(captured().starts_with("done\ntick\n")) << captured();
+    EXPECT_EQ(stopWhileRunning("chatter 300000\nsleep 300000\n"), -1);
 #ifndef _WIN32
     // Also when it left the group: it lives on, but neither an end nor a stop waits for it.
     EXPECT_EQ(run("print done\\n\ndetach 300000\n"), 0);

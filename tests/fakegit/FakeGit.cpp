@@ -12,7 +12,8 @@
 //   touch FILE   makes FILE      await FILE   waits (300 s at most) for FILE
 //   hold MS      a grandchild keeps the output open for MS ms and writes its
 //                id to "grandchild.pid"; detach MS: the same from a session of
-//                its own (Linux; elsewhere like hold)
+//                its own (Linux; elsewhere like hold); chatter MS: detach,
+//                writing "tick" every 50 ms
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,10 +40,17 @@ void put(FILE* stream, const std::string& bytes) {
     fflush(stream);  // each line of the script reaches the pipe before the next runs
 }
 
-long startHolder(long ms, bool ownSession) {
+void hold(long ms, bool writes) {
+    for (long waited = 0; writes && waited < ms; waited += 50)
+        put(stdout, "tick\n"), sleepMs(50);
+    if (!writes)
+        sleepMs(ms);
+}
+
+long startHolder(long ms, bool ownSession, bool writes) {
 #ifdef _WIN32
     (void)ownSession;  // the job holds every process the child starts
-    std::string line = "git --hold " + std::to_string(ms);
+    std::string line = (writes ? "git --chatter " : "git --hold ") + std::to_string(ms);
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     STARTUPINFOA startup = {};
@@ -58,7 +66,7 @@ long startHolder(long ms, bool ownSession) {
     if (pid == 0) {
         if (ownSession)
             setsid();
-        sleepMs(ms);
+        hold(ms, writes);
         _exit(0);
     }
     return long(pid);
@@ -72,8 +80,8 @@ int main(int argc, char** argv) {
     for (FILE* stream : {stdin, stdout, stderr})  // bytes as they are, no CR added
         _setmode(_fileno(stream), _O_BINARY);
 #endif
-    if (argc == 3 && strcmp(argv[1], "--hold") == 0)
-        return sleepMs(atol(argv[2])), 0;
+    if (argc == 3 && (strcmp(argv[1], "--hold") == 0 || strcmp(argv[1], "--chatter") == 0))
+        return hold(atol(argv[2]), argv[1][2] == 'c'), 0;
     std::string line = "git", key;
     for (int i = 1; i < argc; i++)
         line += std::string(" ") + argv[i];
@@ -130,8 +138,8 @@ int main(int argc, char** argv) {
         } else if (verb == "await") {
             for (int i = 0; i < 3000 && !std::ifstream(argument); i++)
                 sleepMs(100);
-        } else if (verb == "hold" || verb == "detach") {
-            std::ofstream("grandchild.pid") << startHolder(number, verb == "detach") << "\n";
+        } else if (verb == "hold" || verb == "detach" || verb == "chatter") {
+            std::ofstream("grandchild.pid") << startHolder(number, verb != "hold", verb == "chatter") << "\n";
         } else if (verb == "exit") {
             return int(number);
         } else if (!verb.empty()) {
