@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>  // before X11's headers, whose macros clash with its names
 
 #include <csignal>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <GLFW/glfw3.h>
@@ -129,8 +127,7 @@ TEST(HostGlfwTest, OpenerGetsThePathAsOneArgumentAndIsNotWaitedFor) {
     EXPECT_TRUE(host::openLink(path));
     EXPECT_TRUE(noChildren());
     EXPECT_TRUE(waitForFile(out / "seen"));
-    std::string seen = (std::stringstream() << std::ifstream(out / "seen").rdbuf()).str();
-    EXPECT_EQ(seen, std::string(path) + "\n/dev/null\n/dev/null\n/dev/null\n");
+    EXPECT_EQ(readFile(out / "seen"), std::string(path) + "\n/dev/null\n/dev/null\n/dev/null\n");
     writeFile(out / "release", "");
     setenv("PATH", savedPath.c_str(), 1);
 }

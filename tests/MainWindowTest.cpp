@@ -2,7 +2,6 @@
 // ImGui context, over a host that plays a script of events and records what
 // it is asked, and a picker that records where it opens.
 #include <chrono>
-#include <cstring>
 #include <sstream>
 #include <thread>
 #include <tuple>
@@ -309,21 +308,6 @@ TEST_F(MainWindowTest, PaneFiltersAMillionLinesAcrossFramesAndScrolls) {
     frames(1);
     EXPECT_TRUE(atBottom());
     press(ImGuiKey_Escape);
-}
-
-// The first font file found, at 13 pixels times the scale, with Cyrillic; the
-// built-in font without one. Sizes scale, colours stay.
-TEST(ThemeTest, ScaleLoadsTheFirstFontFoundAndKeepsTheColours) {
-    Headless ui;
-    applyColorTheme();
-    ImGuiStyle themed = ImGui::GetStyle();
-    for (std::string found : {"/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", ""}) {
-        EXPECT_EQ(applyScale(2, {{"/nowhere/missing.ttf", found}, {}}), found);
-        EXPECT_EQ(ImGui::GetIO().Fonts->Fonts[0]->FontSize, 26);
-        EXPECT_EQ(ImGui::GetIO().Fonts->Fonts[0]->FindGlyphNoFallback(0x0416) != nullptr, !found.empty());  // Ж
-        EXPECT_EQ(ImGui::GetStyle().FramePadding.x, themed.FramePadding.x * 2);
-        EXPECT_EQ(memcmp(ImGui::GetStyle().Colors, themed.Colors, sizeof themed.Colors), 0);
-    }
 }
 
 // Idle, the loop draws a few frames after an event and then only waits; a

@@ -3,7 +3,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -21,12 +20,6 @@ namespace {
 
 const std::string sep = separatorLine;
 
-std::string readAll(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
 struct Finished {
     int exitCode = -1;
     std::string out, err;
@@ -39,26 +32,21 @@ protected:
     // Starts repodeck-scan through sh: first the shell line setup, then the
     // program with its standard output sent by the redirection output.
     pid_t start(const std::vector<std::string>& args, const std::string& output = "", const std::string& setup = "") {
-        std::vector<std::string> line = {"/bin/sh", "-c",
-                                         setup + "\nexec \"$0\" \"$@\" " +
-                                             (output.empty() ? ">" + ::quoted(temp / "out") : output) + " 2>" +
-                                             ::quoted(temp / "err"),
-                                         REPODECK_SCAN};
-        line.insert(line.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : line)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
+        std::string line = setup + "\nexec " + ::quoted(REPODECK_SCAN);
+        for (const std::string& arg : args)
+            line += " " + ::quoted(arg);
+        line += " " + (output.empty() ? ">" + ::quoted(temp / "out") : output) + " 2>" + ::quoted(temp / "err");
         writeFile(temp / "out", "");
+        const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
         pid_t pid = 0;
-        EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+        EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
         return pid;
     }
     Finished finish(pid_t pid) {
         int status = 0;
         waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readAll(temp / "out"),
-                readAll(temp / "err")};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(temp / "out"),
+                readFile(temp / "err")};
     }
     Finished scan(const std::vector<std::string>& args, const std::string& output = "", const std::string& setup = "") {
         return finish(start(args, output, setup));
@@ -133,8 +121,12 @@ TEST_F(ScanCli, StopSignalPrintsWhatWasGatheredAndSaysSo) {
 // an exit status and one line that say so, never a crash or a silent success.
 TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
     FakeGit fake;
-    fake.script("fetch", "count 12000000\n");  // 100 MB
-    std::filesystem::create_directories(tree / "repo/.git");
+    // 100 MB from the first repository's fetch, more than the runner may
+    // hold; then 27 MB from each of seven more, more than the panes may.
+    fake.script("fetch", "count 3500000\n");
+    for (const char* repository : {"repo/", "r1/", "r2/", "r3/", "r4/", "r5/", "r6/", "r7/"})
+        std::filesystem::create_directories(tree / repository + ".git");
+    writeFile(tree / "repo/.fakegit-fetch", "count 12000000\n");
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     close(ends[0]);
@@ -151,7 +143,8 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
         {">&" + std::to_string(ends[1]), "trap '' PIPE", 141, "", ""},  // a reader that went away
         {"", "ulimit -s 2000000; ulimit -v 1500000", 1, "repodeck-scan: cannot start a thread: ", "", true},
         {"", "ulimit -s 2000000; ulimit -v 3000000", 1, "", "[ERROR] Could not start the main scan thread: ", true},
-        {"", "ulimit -v 250000", 0, "", "for lack of memory.\n", true, "--fetch"},
+        {"", "ulimit -v 250000", 0, "", "[repodeck] Output was cut here for lack of memory.\n", true, "--fetch"},
+        {"", "ulimit -v 250000", 0, "", "[repodeck] Text was cut here for lack of memory.\n", true, "--fetch"},
     };
     for (const Case& c : cases) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

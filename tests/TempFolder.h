@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "scan/DirectoryList.h"
@@ -32,7 +33,10 @@ private:
     std::string root;
 };
 
-// Writes text to a file, replacing it, byte for byte.
+// Writes text to a file, replacing it, byte for byte; reads one whole.
 inline void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+inline std::string readFile(const std::string& path) {
+    return (std::stringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
