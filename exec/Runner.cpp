@@ -34,3 +34,17 @@ bool keepChunk(std::string& captured, const char* chunk, size_t length) {
         return false;
     }
 }
+
+std::vector<std::string> childVariables(const char* workingFolder) {
+    std::vector<std::string> variables = {"LC_ALL=C"};
+    if (!workingFolder)
+        return variables;
+    std::string folder = workingFolder;
+    size_t last = folder.find_last_not_of("/\\");
+    size_t cut = last == std::string::npos ? std::string::npos : folder.find_last_of("/\\", last);
+    if (cut != std::string::npos) {
+        bool root = cut == 0 || folder[cut - 1] == ':';  // "/" or "C:\" keeps its separator
+        variables.push_back("GIT_CEILING_DIRECTORIES=" + folder.substr(0, root ? cut + 1 : cut));
+    }
+    return variables;
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // The slot of the child that one runCommand is waiting on, shared with the
 // stop. The lock makes "end the child" and "the runner lets go of its child"
@@ -57,8 +58,8 @@ private:
 // program started is program, a full path, or else the first word found by
 // findProgram. Standard output and standard error share one pipe, so the text
 // comes in the order the child wrote it; standard input is empty. The child
-// runs with LC_ALL=C, so git's messages are the same whatever the language.
-// workingFolder may be null.
+// gets childVariables in place of the user's own values. workingFolder may be
+// null.
 //
 // Returns the exit code, -1 for a child that was terminated, 259 for a child
 // still running after the final wait, -51 when the pipe could not be made and
@@ -74,6 +75,12 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
 std::string findProgram(const char* name);
 
 // For the platform runners.
+// "NAME=value" lines a child gets in place of the user's own: LC_ALL=C, so
+// git's messages, and the texts the scan looks for, are English in any
+// language; and in a working folder, GIT_CEILING_DIRECTORIES at its parent,
+// so that a .git git refuses fails there instead of git working on a
+// repository above it, outside the folder the user chose.
+std::vector<std::string> childVariables(const char* workingFolder);
 // When no exit code can be had: writes the "[PROBLEM]: " report to logsPane
 // and returns the result for it, -1.
 int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder);

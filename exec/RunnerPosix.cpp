@@ -49,15 +49,18 @@ std::vector<std::string> splitOnBlanks(const char* commandLine) {
     return words;
 }
 
-// Ours, with LC_ALL=C in place of any LC_ALL: git's messages in English, so
-// the texts the scan looks for are found whatever the user's language.
-std::vector<char*> childEnvironment() {
-    static char cLocale[] = "LC_ALL=C";
+// Ours, with childVariables in place of the user's values of those names.
+std::vector<char*> childEnvironment(std::vector<std::string>& ours) {
     std::vector<char*> variables;
-    for (char** variable = environ; *variable; variable++)
-        if (strncmp(*variable, "LC_ALL=", 7) != 0)
+    for (char** variable = environ; *variable; variable++) {
+        bool replaced = false;
+        for (const std::string& own : ours)
+            replaced |= strncmp(*variable, own.c_str(), own.find('=') + 1) == 0;
+        if (!replaced)
             variables.push_back(*variable);
-    variables.push_back(cLocale);
+    }
+    for (std::string& own : ours)
+        variables.push_back(own.data());
     variables.push_back(nullptr);
     return variables;
 }
@@ -168,7 +171,8 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     pid_t pid = 0;
-    std::vector<char*> environment = childEnvironment();
+    std::vector<std::string> ownVariables = childVariables(workingFolder);
+    std::vector<char*> environment = childEnvironment(ownVariables);
     int spawnError = posix_spawn(&pid, found.c_str(), &actions, &attributes, argv.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);

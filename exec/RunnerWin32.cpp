@@ -56,18 +56,23 @@ HANDLE openEmptyInput(SECURITY_ATTRIBUTES& inheritable) {
                        nullptr);
 }
 
-// Ours, with LC_ALL=C in place of any LC_ALL: git's messages in English, so
-// the texts the scan looks for are found whatever the user's language.
-std::vector<char> childEnvironment() {
+// Ours, with childVariables in place of the user's values of those names
+// (which Windows compares ignoring case).
+std::vector<char> childEnvironment(const char* workingFolder) {
+    std::vector<std::string> ours = childVariables(workingFolder);
     std::vector<char> block;
     if (char* strings = GetEnvironmentStringsA()) {
-        for (const char* variable = strings; *variable; variable += strlen(variable) + 1)
-            if (_strnicmp(variable, "LC_ALL=", 7) != 0)
+        for (const char* variable = strings; *variable; variable += strlen(variable) + 1) {
+            bool replaced = false;
+            for (const std::string& own : ours)
+                replaced |= _strnicmp(variable, own.c_str(), own.find('=') + 1) == 0;
+            if (!replaced)
                 block.insert(block.end(), variable, variable + strlen(variable) + 1);
+        }
         FreeEnvironmentStringsA(strings);
     }
-    const char cLocale[] = "LC_ALL=C";
-    block.insert(block.end(), cLocale, cLocale + sizeof cLocale);
+    for (const std::string& own : ours)
+        block.insert(block.end(), own.c_str(), own.c_str() + own.size() + 1);
     block.push_back('\0');
     return block;
 }
@@ -146,7 +151,7 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     // its first grandchild can escape the job.
     Handle job(CreateJobObjectA(nullptr, nullptr));
     std::vector<char> mutableLine(commandLine, commandLine + strlen(commandLine) + 1);
-    std::vector<char> environment = childEnvironment();
+    std::vector<char> environment = childEnvironment(workingFolder);
     PROCESS_INFORMATION started = {};
     BOOL created = CreateProcessA(found.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
                                   environment.data(), workingFolder, &startup, &started);

@@ -91,7 +91,9 @@ TEST_F(Scan, GitsOwnWordsReachThePanes) {
         {"clean", 3, 0, "Already up to date.", false},
         {"noupstream", 3, 1, "There is no tracking information", true},
         {"withsub", 4, 0, "Submodule path 'lib': checked out", true},
+        {"behind/vendor/x", 3, 128, "fatal: not a git repository", true},  // never the repository above
     };
+    std::filesystem::create_directories(farm("behind/vendor/x/.git"));
     for (const Case& c : cases) {
         const Operation& operation = operations[c.operation];
         SCOPED_TRACE(std::string(c.repository) + " " + operation.label);
