@@ -24,11 +24,13 @@ void readmeScan(RepositoryList repositories) {
         readmePane.addLog("%s\n\n", repository.c_str());
         // A candidate that exists but cannot be read (a folder, a pipe) still
         // wins over the other one and shows as an empty line; so does a link
-        // that leads out of the repository, to a secret or into /proc.
+        // that leads out of the repository, to a secret or into /proc, or
+        // into its .git, whose config may hold a remote's password.
         std::string readme = findReadme(repository);
         if (!readme.empty()) {
-            std::string target = resolvedPath(readme);
-            std::string text = isInside(target, resolvedPath(repository)) ? readFileStart(target, previewLimit) : "";
+            std::string target = resolvedPath(readme), folder = resolvedPath(repository);
+            bool own = isInside(target, folder) && !isInside(target, folder + pathSeparator + ".git");
+            std::string text = own ? readFileStart(target, previewLimit) : "";
             if (text.size() > previewLimit) {
                 text.resize(previewLimit);
                 text += "...";

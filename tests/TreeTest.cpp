@@ -153,6 +153,7 @@ const Repository repositories[] = {
     {"secret", {{"README.md -> ../private", ""}}, ""},
     {"neighbour", {{"README.md -> ../onlyTxt/readme.TXT", ""}}, ""},
     {"environment", {{"README.md -> /proc/self/environ", ""}}, ""},
+    {"gitConfig", {{"README.md -> .git/config", ""}, {".git/config", "password"}}, ""},
 };
 
 TEST(ReadmeScan, ShowsTheStartOfEachRepositorysOwnReadme) {
