@@ -72,7 +72,9 @@ std::string firstLine(const std::string& output) {
 }
 
 bool readSummary(const std::string& output, RepositoryState& state) {
-    if (!startsWith(output, "# branch.oid ")) {
+    // git's warnings share the pipe ("warning: could not open directory"):
+    // lines that are no entry are passed over.
+    if (!startsWith(output, "# branch.oid ") && output.find("\n# branch.oid ") == std::string::npos) {
         state.problem = "git gave no state: " + firstLine(output);
         return false;
     }
@@ -92,7 +94,7 @@ bool readSummary(const std::string& output, RepositoryState& state) {
             aheadBehindShown = sscanf(value.c_str(), "+%d -%d", &state.ahead, &state.behind) == 2;
         } else if (line.starts_with("# stash ")) {
             state.stashes = atoi(value.c_str());
-        } else if ((line[0] == '1' || line[0] == '2') && line.size() > 3) {
+        } else if ((line[0] == '1' || line[0] == '2') && line.size() > 3 && line[1] == ' ') {
             state.staged += line[2] != '.';
             state.changed += line[3] != '.';
         } else if (line.starts_with("u ")) {
@@ -119,6 +121,13 @@ void readOperationInProgress(RepositoryState& state) {
         for (const DirectoryEntry& entry : listing.entries)
             if (entry.name == file) {
                 state.inProgress = operation;
+                // git am applies its patches the way a rebase does, and says so.
+                FolderListing applying;
+                if (entry.name == "rebase-apply" &&
+                    listFolder(state.path + pathSeparator + ".git" + pathSeparator + file, applying))
+                    for (const DirectoryEntry& inside : applying.entries)
+                        if (inside.name == "applying")
+                            state.inProgress = "am";
                 return;
             }
 }

@@ -132,6 +132,7 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
         {"stash", "main", "origin/main", "clean", "1", "ok", ""},
         {"unborn", "main (unborn)", "", "clean", "", "ok", ""},
         {"vanished", "", "", "", "", "failed (-62)", "git fetch: "},
+        {"applying", "main [am]", "origin/main \u21911", "clean", "", "ok", ""},
     };
     RepositoryList list;
     for (const auto& row : expected)
@@ -158,6 +159,13 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
     scanState.options.pullEnabled = true;
     optionScan({farm("behind")});
     EXPECT_EQ(summaryCell(records().at(0), pullColumn), "1 commit");
+}
+
+// git's warnings share the pipe with its entries: they hide no state.
+TEST(Summary, WarningsBeforeTheEntriesHideNothing) {
+    RepositoryState state;
+    EXPECT_TRUE(readSummary("warning: could not open directory 'x/'\n# branch.oid abc\n# branch.head main\n? y\n", state));
+    EXPECT_EQ(state.branch + " " + std::to_string(state.untracked), "main 1");
 }
 
 // Every option, by one worker and by several, each on a copy of the farm:

@@ -8,7 +8,7 @@ commit() { git -C "$1" commit -qam "$2"; }
 git init -q -b main origin && echo one >origin/file.txt && git -C origin add file.txt && commit origin one
 git -C origin branch feature
 git clone -q "file://$PWD/origin" moving
-for name in clean ahead dirty conflicted gone detached rebasing stash badremote; do
+for name in clean ahead dirty conflicted gone detached rebasing stash badremote applying; do
   git clone -q "file://$PWD/origin" $name
 done
 git clone -q "file://$PWD/moving" behind
@@ -27,6 +27,8 @@ git -C rebasing checkout -qb topic && echo topic >rebasing/file.txt && commit re
 git -C rebasing checkout -q main && echo base >rebasing/file.txt && commit rebasing base
 git -C rebasing checkout -q topic && git -C rebasing rebase -q main >/dev/null 2>&1 || true
 echo stashed >>stash/file.txt && git -C stash stash -q
+echo mine >applying/file.txt && commit applying mine
+git -C moving format-patch -q -1 -o "$PWD" && git -C applying am -q ../0001-two.patch >/dev/null 2>&1 || rm 0001-two.patch
 git -C badremote remote set-url origin "file://$PWD/nowhere"
 git init -q -b main unborn
 git init -q -b main noupstream && echo x >noupstream/f && git -C noupstream add f && commit noupstream x
