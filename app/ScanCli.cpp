@@ -220,8 +220,12 @@ std::string summaryTable(const std::vector<RepositoryState>& rows) {
         cells[0].push_back(name);
     for (const RepositoryState& row : rows) {
         cells.emplace_back();
-        for (int column = 0; column < summaryColumnCount; column++)
-            cells.back().push_back(summaryCell(row, SummaryColumn(column)));
+        for (int column = 0; column < summaryColumnCount; column++) {
+            std::string cell = summaryCell(row, SummaryColumn(column));
+            for (size_t at; (at = cell.find_first_of("\r\n")) != std::string::npos;)  // one line per repository
+                cell.replace(at, 1, cell[at] == '\n' ? "\\n" : "\\r");
+            cells.back().push_back(cell);
+        }
     }
     size_t widths[summaryColumnCount] = {};
     for (const auto& line : cells)
@@ -396,8 +400,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "repodeck-scan: cannot start a thread: %s\n", failure.what());
         return 1;
     }
-    bool gitRan = false;
-    if (startMainScan(folder)) {
+    bool gitRan = false, started = startMainScan(folder);
+    if (started) {
         if (scanState.mainScanThread.joinable())
             scanState.mainScanThread.join();
         gitRan = scanState.optionScanThread.joinable();  // started only after git --version worked
@@ -435,5 +439,10 @@ int main(int argc, char** argv) {
         return 130;
     if (stopSignal == SIGTERM)
         return 143;
-    return gitRan ? 0 : 1;
+    if (gitRan)
+        return 0;
+    // Logs, which may not be printed, says more.
+    fprintf(stderr, "repodeck-scan: %s\n", started && scanState.gitProgram.empty() ? "no git program on the search path"
+                                                                                     : "no git command could run; Logs says why");
+    return 1;
 }

@@ -137,12 +137,13 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
         bool limitsMemory = false;
         const char* fetch = "--no-fetch";
     } cases[] = {
-        {"", "PATH=/nowhere", 1, "", "You need to install git: "},
+        {"", "PATH=/nowhere", 1, "repodeck-scan: no git program on the search path\n", "You need to install git: "},
         {">/dev/full", "", 1, "repodeck-scan: cannot write the output: No space left on device\n", ""},
         {">&-", "", 1, "repodeck-scan: cannot write the output: Bad file descriptor\n", ""},
         {">&" + std::to_string(ends[1]), "trap '' PIPE", 141, "", ""},  // a reader that went away
         {"", "ulimit -s 2000000; ulimit -v 1500000", 1, "repodeck-scan: cannot start a thread: ", "", true},
-        {"", "ulimit -s 2000000; ulimit -v 3000000", 1, "", "[ERROR] Could not start the main scan thread: ", true},
+        {"", "ulimit -s 2000000; ulimit -v 3000000", 1, "repodeck-scan: no git command could run; Logs says why\n",
+         "[ERROR] Could not start the main scan thread: ", true},
         {"", "ulimit -v 250000", 0, "", "[repodeck] Output was cut here for lack of memory.\n", true, "--fetch"},
         {"", "ulimit -v 250000", 0, "", "[repodeck] Text was cut here for lack of memory.\n", true, "--fetch"},
     };
@@ -163,7 +164,7 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
 // path that is not UTF-8 still gives valid JSON, its bytes kept in "pathHex".
 // The Summary pane shows the same rows, "*" before those needing attention.
 TEST_F(ScanCli, JsonAndSummaryShowOneRowPerRepository) {
-    std::string odd = tree / "caf\xe9";  // Latin-1, not UTF-8
+    std::string odd = tree / "caf\xe9\nx";  // Latin-1, not UTF-8, and a line feed
     sh("git init -q " + ::quoted(odd));
     std::filesystem::create_directories(tree / "refused/.git");  // git refuses it
     Finished done = scan({"--json", "--status", "--no-fetch", tree.path()});
@@ -183,7 +184,7 @@ TEST_F(ScanCli, JsonAndSummaryShowOneRowPerRepository) {
     EXPECT_EQ(rows[2], nlohmann::json::parse(R"({"totals":{"repositories":2,"needAttention":1,"failed":1}})"));
 
     std::string table = scan({"--pane", "summary", "--no-fetch", tree.path()}).out;
-    size_t line = table.find("\n  " + odd + " ");
+    size_t line = table.find("\n  " + tree / "caf\xe9\\nx ");
     EXPECT_LT(table.find(" main ", line), table.find('\n', line + 1)) << table;
     EXPECT_NE(table.find("\n* " + tree / "refused" + " "), std::string::npos) << table;
 }
