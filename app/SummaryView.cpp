@@ -47,6 +47,8 @@ SortKey sortKey(const RepositoryState& row, int column) {
     int count = column == changesColumn    ? row.staged + row.changed + row.untracked + row.conflicted
                 : column == stashColumn    ? row.stashes
                 : column == upstreamColumn ? row.ahead + row.behind
+                : column == fetchColumn    ? int(row.fetchedRefs.size())
+                : column == pullColumn     ? row.pulledCommits
                                            : 0;
     return {count, summaryCell(row, SummaryColumn(column))};
 }

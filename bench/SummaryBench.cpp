@@ -18,7 +18,7 @@
 #include "tests/Headless.h"
 
 namespace host {
-void openLink(const char*) {}  // a double click never happens here
+bool openLink(const std::string&) { return true; }  // a double click never happens here
 }  // namespace host
 
 namespace {

@@ -30,7 +30,7 @@ struct RepositoryState {
     int ahead = 0, behind = 0;
     bool upstreamGone = false;  // configured, but its branch no longer exists
     int staged = 0, changed = 0, untracked = 0, conflicted = 0, stashes = 0;
-    std::string inProgress;  // "merge", "rebase", "cherry-pick", "revert" or "bisect"
+    std::string inProgress;  // "merge", "rebase", "am", "cherry-pick", "revert" or "bisect"
 
     OperationResult operations[operationCount];
     std::vector<std::string> fetchedRefs;  // the refs fetch updated, from its report
@@ -43,8 +43,8 @@ struct RepositoryState {
     std::string lastMessage() const;  // the last line git had for this repository
 };
 
-// Fills the summary fields from the command's -z output; false (problem set)
-// when it is not the output of that command.
+// Fills the summary fields from the command's output, passing over lines
+// that are no entry; false (problem set) when it is not that command's output.
 bool readSummary(const std::string& output, RepositoryState& state);
 // The operation in progress, from the files git keeps in the repository's
 // ".git" folder while one is under way.

@@ -211,10 +211,12 @@ TEST_F(MainWindowTest, CtrlTabReachesAboutWhichOpensTheReadme) {
 // clicked header, hides the clean ones on request and opens a double-clicked one.
 TEST_F(MainWindowTest, SummarySortsByAClickedHeaderAndOpensARow) {
     scanSummary.clear();
-    for (auto [path, changed, fetchExit] : {std::tuple{"/c-failed", 0, 128}, {"/b-changed", 2, 0}, {"/a-clean", 0, 0}}) {
+    for (auto [path, changed, fetchExit, refs] :
+         {std::tuple{"/c-failed", 0, 128, 2}, {"/b-changed", 2, 0, 10}, {"/a-clean", 0, 0, 0}}) {
         RepositoryState row;
         row.path = path;
         row.changed = changed;
+        row.fetchedRefs.resize(size_t(refs));
         row.operations[fetchOperation] = {true, fetchExit, ""};
         scanSummary.add(row);
     }
@@ -231,12 +233,13 @@ TEST_F(MainWindowTest, SummarySortsByAClickedHeaderAndOpensARow) {
                       table->OuterRect.Min.y + 6 + row * ImGui::GetTextLineHeightWithSpacing());
     };
     std::string sorted = shown();
-    for (int column : {repositoryColumn, changesColumn, changesColumn, changesColumn}) {
+    for (int column : {repositoryColumn, changesColumn, changesColumn, changesColumn, fetchColumn}) {
         click(cell(column, 0));
         sorted += "| " + shown();
     }
     EXPECT_EQ(sorted, "/c-failed /b-changed /a-clean | /a-clean /b-changed /c-failed | /c-failed /a-clean /b-changed | "
-                      "/b-changed /c-failed /a-clean | /c-failed /b-changed /a-clean ");  // up, down, unsorted
+                      "/b-changed /c-failed /a-clean | /c-failed /b-changed /a-clean | "  // up, down, unsorted
+                      "/a-clean /c-failed /b-changed ");  // 10 refs after 2
     click(ImHashStr("Needs attention only", 0, tabId("Summary")));
     EXPECT_EQ(shown(), "/c-failed /b-changed ");
     click(cell(repositoryColumn, 2));
