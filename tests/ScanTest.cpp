@@ -1,8 +1,8 @@
 // Whole scans in the process: the option scan on a farm of real repositories
 // (tests/farm.sh, file:// remotes), and starts and stops with a stand-in
 // folder picker and the stand-in git. What each git operation shows in its
-// pane, in Compacts, in Logs and in the records; every stop leaves every
-// thread ended, every child gone and the closing lines written.
+// pane, in Compacts, in Logs and in the records; a stop leaves every thread
+// ended, every child gone and the closing lines written.
 #include <filesystem>
 #include <functional>
 #include <sys/wait.h>
@@ -159,10 +159,8 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
     scanState.options.pullEnabled = true;
     optionScan({farm("behind")});
     EXPECT_EQ(summaryCell(records().at(0), pullColumn), "1 commit");
-}
 
-// git's warnings share the pipe with its entries: they hide no state.
-TEST(Summary, WarningsBeforeTheEntriesHideNothing) {
+    // git's warnings share the pipe with its entries: they hide no state.
     RepositoryState state;
     EXPECT_TRUE(readSummary("warning: could not open directory 'x/'\n# branch.oid abc\n# branch.head main\n? y\n", state));
     EXPECT_EQ(state.branch + " " + std::to_string(state.untracked), "main 1");
@@ -246,27 +244,6 @@ TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) 
     EXPECT_EQ(occurrences(logs, "Scan Stopped !!!\n"), 1) << logs;
     EXPECT_EQ(updatesPane.text(), updates + "Pull Scan Finished !!!\n" + sep + "Fetch Scan Finished !!!\n" + sep);
     EXPECT_FALSE(std::filesystem::exists(temp / "r3/started") || std::filesystem::exists(second + "/started"));
-}
-
-// A stop during the walk reaches the git --version that starts after it: it
-// ends at once, and Logs says the scan was stopped, not that git is missing.
-TEST_F(ScanWithWaitingGit, StopDuringTheWalkEndsTheGitCheckAndIsNoMissingGit) {
-    fake.script("version", "sleep 300000\n");
-    std::string path = temp.path();
-    for (int i = 0; i < 60; i++) {
-        path += "/level";
-        for (int j = 0; j < 20; j++)
-            std::filesystem::create_directories(path + std::to_string(j));
-        path += "0";
-    }
-    auto start = std::chrono::steady_clock::now();
-    scanFolder();
-    stopScan();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << "a bound for a hang";
-    std::string logs = logsPane.text();
-    EXPECT_EQ(occurrences(logs, "Main Scan Finished !!!\n"), 1) << logs;
-    EXPECT_EQ(occurrences(logs, "Scan Stopped !!!\n"), 1) << logs;
-    EXPECT_EQ(logs.find("You need to install git"), std::string::npos) << logs;
 }
 
 TEST_F(ScanWithWaitingGit, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {

@@ -20,8 +20,7 @@ void copyFarm(const std::string& folder);
 void resetScanState();
 // How often needle occurs in text, without overlaps.
 int occurrences(const std::string& text, const std::string& needle);
-// Waits for path to exist; false after 30 seconds, so a broken test fails
-// instead of hanging.
+// Waits for path to exist; false after 30 s, so a broken test fails, not hangs.
 bool waitForFile(const std::string& path);
 
 // tests/fakegit first on PATH while the object lives, reading its scripts

@@ -186,9 +186,8 @@ TEST(ReadmeScan, ShowsTheStartOfEachRepositorysOwnReadme) {
     EXPECT_EQ(running.get(), expected + closingLines);
     getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "kilobytes more at the peak: a README read whole";
-}
 
-TEST(ReadmeScan, StopShowsNoFurtherRepositoryAndStillWritesTheClosingLines) {
+    // A stop shows no further repository, and still the closing lines.
     scanState.abortRequested = true;
     EXPECT_EQ(appended(readmePane, [] { readmeScan({"/"}); }), closingLines);
     scanState.abortRequested = false;

@@ -7,7 +7,6 @@
 // Without one, "--version" prints a version line, the others nothing. A line:
 //   print TEXT / error TEXT   TEXT (\n, \t, \0, \\) on standard output / error
 //   count N      the lines 1 to N, like seq     env NAME   the variable's value
-//   input        reads standard input, then prints "input: N bytes\n"
 //   sleep MS     waits                          exit CODE  ends with CODE
 //   touch FILE   makes FILE      await FILE   waits (300 s at most) for FILE
 //   hold MS      a grandchild keeps the output open for MS ms and writes its
@@ -125,12 +124,6 @@ int main(int argc, char** argv) {
                     put(stdout, text), text.clear();
         } else if (verb == "env") {
             put(stdout, std::string(getenv(argument.c_str()) ? getenv(argument.c_str()) : "(unset)") + "\n");
-        } else if (verb == "input") {
-            size_t total = 0;
-            char buffer[4096];
-            for (size_t n; (n = fread(buffer, 1, sizeof buffer, stdin)) > 0;)
-                total += n;
-            put(stdout, "input: " + std::to_string(total) + " bytes\n");
         } else if (verb == "sleep") {
             sleepMs(number);
         } else if (verb == "touch") {
