@@ -28,31 +28,20 @@ int runApp(const char* argument) {
 
 namespace {
 
-// Text in a pane, the close box (as a window manager sends it) and a signal
-// each end a wait of 30 seconds long before it runs out.
-void sendCloseRequest() {
-    Display* display = XOpenDisplay(nullptr);
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = Window(host::nativeWindow());
-    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = long(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    XSendEvent(display, close.xclient.window, False, NoEventMask, &close);
-    XCloseDisplay(display);
-}
-
+// Text in a pane, the close box and a signal each end a wait of 30 seconds
+// long before it runs out.
 TEST(HostGlfwTest, PaneTextCloseBoxAndSignalsEndTheIdleWait) {
     ASSERT_TRUE(host::create("repodeck test"));
     for (int i = 0; i < 50 && host::handleEvents(0.1) != host::Events::none; i++) {
     }
-    for (int signal : {0, -1, SIGTERM}) {  // -1: the close box
-        std::thread other([signal] {
+    GLFWwindow* window = glfwGetCurrentContext();
+    for (int signal : {0, -1, SIGTERM}) {  // -1: the close box, as GLFW reports it
+        std::thread other([signal, window] {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             if (signal > 0)
                 kill(getpid(), signal);
             else if (signal < 0)
-                sendCloseRequest();
+                glfwSetWindowShouldClose(window, GLFW_TRUE), glfwPostEmptyEvent();
             else
                 logsPane.addLog("wake\n");
         });
@@ -60,7 +49,7 @@ TEST(HostGlfwTest, PaneTextCloseBoxAndSignalsEndTheIdleWait) {
         EXPECT_EQ(host::handleEvents(30), signal ? host::Events::closed : host::Events::some) << signal;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << signal;  // a lost wake
         other.join();
-        glfwSetWindowShouldClose(glfwGetCurrentContext(), GLFW_FALSE);
+        glfwSetWindowShouldClose(window, GLFW_FALSE);
     }
     host::destroy();
 }

@@ -63,8 +63,8 @@ FontFiles fontFiles() { return {}; }
 int keyIndex(Key key) { return "f5=-0+_"[int(key)]; }
 void setWindowTitle(const char* title) { titles.push_back(title); }
 uintptr_t nativeWindow() { return 7; }
-std::string readmePath() { return {}; }
-bool openLink(const std::string& path) { return opened.push_back(path), true; }
+std::string readmePath() { return "/doc/README.md"; }
+bool openLink(const std::string& path) { return opened.push_back(path), path != readmePath(); }
 }  // namespace host
 
 namespace {
@@ -111,7 +111,7 @@ protected:
             frames(1);
         }
     }
-    static ImGuiID tabId(const char* label) { return ImHashStr(label, 0, Headless::window("Main")->GetID("#tabBar")); }
+    static ImGuiID tabId(const char* label) { return ImHashStr(label, 0, ImGui::FindWindowByName("Main")->GetID("#tabBar")); }
 
     // The Logs pane's lines as drawn, below its filter box and above the
     // labels of the tabs after it, without the empty lines that Dear ImGui's
@@ -199,7 +199,7 @@ TEST_F(MainWindowTest, SummarySortsByAClickedHeaderAndOpensARow) {
         row.path = path;
         row.changed = changed;
         row.fetchedRefs.resize(size_t(refs));
-        row.operations[fetchOperation] = {true, fetchExit, ""};
+        row.operations[fetchOperation] = {true, fetchExit, fetchExit ? "fatal: nope" : ""};
         scanSummary.add(row);
     }
     press(ImGuiKey_Tab, true, true);  // Ctrl+Shift+Tab: tabs, not windows
@@ -227,6 +227,25 @@ TEST_F(MainWindowTest, SummarySortsByAClickedHeaderAndOpensARow) {
     click(cell(repositoryColumn, 2));
     click(cell(repositoryColumn, 2));
     EXPECT_EQ(opened, std::vector<std::string>{"/b-changed"});
+    ImGui::GetIO().MousePos = cell(repositoryColumn, 1);  // git's last line in a tooltip too
+    EXPECT_NE(text().find("\nfatal: nope\n"), std::string::npos);
+
+    // Round the bar to About, whose README link says when nothing opened it.
+    press(ImGuiKey_Tab, true, true);
+    click(ImHashStr("/doc/README.md", 0, tabId("About")));
+    EXPECT_NE(text().find("Nothing on this desktop opened /doc/README.md.\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, EachCheckBoxFlipsItsOwnOption) {
+    ScanOptions& o = scanState.options;
+    for (auto [label, flag] : {std::pair{"git fetch    ", &o.fetchEnabled}, {"git pull    ", &o.pullEnabled},
+                               {"git submodule update    ", &o.submoduleEnabled}, {"git status    ", &o.statusEnabled},
+                               {"git remote    ", &o.remoteEnabled},
+                               {"Display the first 128 characters of README.MD/.txt", &o.readmeEnabled}})
+        for (bool was : {flag->load(), !flag->load()}) {
+            click(label, "/Options_");
+            EXPECT_NE(*flag, was) << label;
+        }
 }
 
 // A pane shows the lines that pass its filter, also as they arrive (the open

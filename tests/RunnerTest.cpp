@@ -165,18 +165,4 @@ TEST_F(Runner, EndedChildIsNotHeldByWhatItLeftBehind) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(60)) << "a bound for a hang, not a measure";
 }
 
-// Stops just before, during or just after the end of a command must never
-// reach another process, leave a child behind or hang the runner.
-TEST_F(Runner, StopRacingTheEndOfACommand) {
-    for (int i = 0; i < 50; i++) {
-        std::thread running([&] { runCommand(git::version, output, nullptr, slot); });
-        for (int spin = 0; spin < i * 40; spin++)
-            std::this_thread::yield();
-        slot.terminate();
-        running.join();
-    }
-    EXPECT_FALSE(slot.holdsChild());
-    EXPECT_TRUE(noChildLeft());
-}
-
 }  // namespace

@@ -63,13 +63,15 @@ TEST_F(ScanCli, UsageErrorsExitTwoWithOneLineNamingTheProblem) {
         {{tree / "file"}, "not a folder: "},
         {{"--frobnicate", tree.path()}, "unknown option: --frobnicate"},
         {{"--pane", "Nowhere", tree.path()}, "no such pane: Nowhere"},
+        {{"--", tree.path(), "-second"}, "more than one folder given: -second"},
         {{"--jobs", "65", tree.path()}, "--jobs needs a number from 0 to 64"},
         {{"--json", "--pane", "Logs", tree.path()}, "--json prints no panes"},
     };
     for (const Case& c : cases) {
         Finished done = scan(c.args);
         EXPECT_EQ(done.exitCode, 2) << c.said;
-        EXPECT_EQ(done.err.rfind(std::string("repodeck-scan: ") + c.said, 0), 0u) << done.err;
+        EXPECT_TRUE(done.err.starts_with(std::string("repodeck-scan: ") + c.said) &&
+                    done.err.ends_with("\nTry 'repodeck-scan --help'.\n")) << done.err;
     }
 }
 
@@ -172,6 +174,7 @@ TEST_F(ScanCli, JsonAndSummaryShowOneRowPerRepository) {
         bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
     EXPECT_EQ(bytes, odd);
     EXPECT_EQ(rows[0]["branch"], "main");
+    EXPECT_NE(done.out.find("caf\xef\xbf\xbd\\nx"), std::string::npos);  // UTF-8 as it is, U+FFFD for the odd byte
     EXPECT_EQ(rows[1]["path"], tree / "refused");
     EXPECT_EQ(rows[1]["status"]["exitCode"], 128);
     EXPECT_EQ(rows[2], nlohmann::json::parse(R"({"totals":{"repositories":2,"needAttention":1,"failed":1}})"));
