@@ -138,7 +138,7 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
         {">&" + std::to_string(ends[1]), "trap '' PIPE", 141, "", ""},  // a reader that went away
         {"", "ulimit -s 2000000; ulimit -v 1500000", 1, "repodeck-scan: cannot start a thread: ", "", true},
         {"", "ulimit -s 2000000; ulimit -v 3000000", 1, "repodeck-scan: no git command could run; Logs says why\n",
-         "[ERROR] Could not start the main scan thread: ", true},
+         "[ERROR] Could not start the main scan thread: Resource temporarily unavailable\n", true},
         {"", "ulimit -v 250000", 0, "", "[repodeck] Output was cut here for lack of memory.\n", true, "--fetch"},
         {"", "ulimit -v 250000", 0, "", "[repodeck] Text was cut here for lack of memory.\n", true, "--fetch"},
     };
