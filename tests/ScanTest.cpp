@@ -264,7 +264,7 @@ TEST_F(ScanWithWaitingGit, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {
     picker = [] { return std::optional<std::string>("/" + std::string(1100, 'x')); };
     scanFolder();
     EXPECT_FALSE(scanState.mainScanThread.joinable());
-    EXPECT_NE(logsPane.text().find("too long"), std::string::npos);
+    EXPECT_NE(logsPane.text().find("too long to scan (1101 bytes): /xx"), std::string::npos);
 }
 
 }  // namespace
