@@ -80,7 +80,7 @@ TEST_F(ScanCli, PrintsEveryPaneFromRealRepositories) {
     for (const char* name : {"clean", "noupstream", "withsub"})
         std::filesystem::rename(temp / "farm" + "/" + name, tree / name);
     writeFile(tree / "clean/README.txt", "read me first\n");
-    Finished done = scan({"--status", "--remote", "--pull", "--submodule", "--no-fetch", "--readme", tree.path()});
+    Finished done = scan({"--status", "--remote", "--pull", "--submodule", "--no-fetch", "--readme", "--jobs", "0", tree.path()});
     EXPECT_EQ(done.exitCode, 0) << done.err;
     EXPECT_EQ(done.err, "");  // not a terminal: no progress line
     size_t at = 0;

@@ -162,8 +162,9 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
 
     // git's warnings share the pipe with its entries: they hide no state.
     RepositoryState state;
-    EXPECT_TRUE(readSummary("warning: could not open directory 'x/'\n# branch.oid abc\n# branch.head main\n? y\n", state));
-    EXPECT_EQ(state.branch + " " + std::to_string(state.untracked), "main 1");
+    EXPECT_TRUE(readSummary("warning: could not open directory 'x/'\n# branch.oid abc\n# branch.head main\n? y\n"
+                            "1 A. N... x\n1 AM N... z\n", state));
+    EXPECT_EQ(state.branch + " +" + std::to_string(state.staged) + " ~" + std::to_string(state.changed), "main +2 ~1");
 }
 
 // Every option, by one worker and by several, each on a copy of the farm:
