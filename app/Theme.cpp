@@ -105,12 +105,11 @@ const std::string* firstPresent(const std::vector<std::string>& paths) {
 
 }  // namespace
 
-std::string applyScale(float scale, const FontFiles& files) {
+void applyScale(float scale, const FontFiles& files) {
     ImGuiIO& io = ImGui::GetIO();
     io.Fonts->Clear();
     float pixels = float(int(basePixels * scale + 0.5f));
-    const std::string* text = firstPresent(files.text);
-    if (text) {
+    if (const std::string* text = firstPresent(files.text)) {
         io.Fonts->AddFontFromFileTTF(text->c_str(), pixels, nullptr, textRanges);
         if (const std::string* cjk = firstPresent(files.cjk)) {
             ImFontConfig merge;
@@ -122,7 +121,6 @@ std::string applyScale(float scale, const FontFiles& files) {
         ImFontConfig builtIn;
         builtIn.SizePixels = pixels;
         io.Fonts->AddFontDefault(&builtIn);
-        text = nullptr;
     }
     io.Fonts->Build();
 
@@ -132,5 +130,4 @@ std::string applyScale(float scale, const FontFiles& files) {
     style = ImGuiStyle();
     style.ScaleAllSizes(pixels / basePixels);
     memcpy(style.Colors, colours, sizeof colours);
-    return text ? *text : std::string();
 }

@@ -20,6 +20,5 @@ struct FontFiles {
 // Cyrillic, punctuation and arrows, merged with the first CJK font found, or
 // Dear ImGui's built-in font when none is there. Every size of the style
 // follows the scale; the colours stay. Between frames only; the renderer's
-// font texture must be made afresh afterwards. Returns the font's file, or
-// an empty string for the built-in font.
-std::string applyScale(float scale, const FontFiles& files);
+// font texture must be made afresh afterwards.
+void applyScale(float scale, const FontFiles& files);

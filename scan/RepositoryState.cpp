@@ -114,20 +114,17 @@ void readOperationInProgress(RepositoryState& state) {
     static const char* const markers[][2] = {{"rebase-merge", "rebase"},         {"rebase-apply", "rebase"},
                                              {"MERGE_HEAD", "merge"},            {"CHERRY_PICK_HEAD", "cherry-pick"},
                                              {"REVERT_HEAD", "revert"},          {"BISECT_LOG", "bisect"}};
+    std::string gitFolder = state.path + pathSeparator + ".git";
     FolderListing listing;
-    if (!listFolder(state.path + pathSeparator + ".git", listing))
+    if (!listFolder(gitFolder, listing))
         return;
     for (const auto& [file, operation] : markers)
         for (const DirectoryEntry& entry : listing.entries)
             if (entry.name == file) {
-                state.inProgress = operation;
-                // git am applies its patches the way a rebase does, and says so.
-                FolderListing applying;
-                if (entry.name == "rebase-apply" &&
-                    listFolder(state.path + pathSeparator + ".git" + pathSeparator + file, applying))
-                    for (const DirectoryEntry& inside : applying.entries)
-                        if (inside.name == "applying")
-                            state.inProgress = "am";
+                // git am applies its patches the way a rebase does, with a file that says so.
+                bool am = entry.name == "rebase-apply" &&
+                          !resolvedPath(gitFolder + pathSeparator + file + pathSeparator + "applying").empty();
+                state.inProgress = am ? "am" : operation;
                 return;
             }
 }
