@@ -1,6 +1,5 @@
-// A real Dear ImGui context without a window: frames are rendered to draw
-// lists nobody shows, text is read through Dear ImGui's log, and the mouse
-// is worked through the io fields a host backend sets.
+// A real Dear ImGui context without a window: frames render to draw lists nobody
+// shows, text is read through Dear ImGui's log, the mouse set as a backend does.
 #pragma once
 
 #include <cstring>

@@ -1,6 +1,5 @@
-// A fresh empty folder for a test, on Linux and under wine alike, removed with
-// everything in it when the object goes. Paths in it are joined the way the
-// program joins them.
+// A fresh empty folder for a test, Linux and wine alike, removed whole when the
+// object goes. Paths in it are joined the way the program joins them.
 #pragma once
 
 #include <filesystem>

@@ -15,8 +15,7 @@ std::string quoted(const std::string& text);
 // A copy at folder of tests/farm.sh's repositories in every state a scan
 // reports; the farm itself is made once per test program.
 void copyFarm(const std::string& folder);
-// Empties the panes and puts the options and flags back to their start-up
-// values, since they live as long as the test program.
+// Empties the panes, puts options and flags back as at start-up (they live on).
 void resetScanState();
 // How often needle occurs in text, without overlaps.
 int occurrences(const std::string& text, const std::string& needle);
