@@ -13,6 +13,9 @@ constexpr const char* submoduleUpdate = "git submodule update --init --recursive
 // quotes a path that holds a line break, and only the entries are counted
 // (with -z the zero bytes would cut the captured output).
 constexpr const char* summary = "git status --porcelain=v2 --branch --show-stash";
+// The repository's configuration with the scope of each entry; -z, since a
+// value may hold a line break that would pass for another entry.
+constexpr const char* configList = "git config --list --show-scope -z";
 
 // Matched case-sensitively as substrings of the captured output.
 constexpr const char* cleanTreeText = "nothing to commit, working tree clean";

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "log/LogPane.h"
 
@@ -35,16 +36,21 @@ bool keepChunk(std::string& captured, const char* chunk, size_t length) {
     }
 }
 
-std::vector<std::string> childVariables(const char* workingFolder) {
+std::vector<std::string> childVariables(const char* workingFolder, const ChildSettings* settings) {
     std::vector<std::string> variables = {"LC_ALL=C"};
-    if (!workingFolder)
-        return variables;
-    std::string folder = workingFolder;
+    std::string folder = workingFolder ? workingFolder : "";
     size_t last = folder.find_last_not_of("/\\");
     size_t cut = last == std::string::npos ? std::string::npos : folder.find_last_of("/\\", last);
     if (cut != std::string::npos) {
         bool root = cut == 0 || folder[cut - 1] == ':';  // "/" or "C:\" keeps its separator
         variables.push_back("GIT_CEILING_DIRECTORIES=" + folder.substr(0, root ? cut + 1 : cut));
+    }
+    if (!settings)
+        return variables;
+    for (const std::string& own : settings->variables) {
+        std::string_view name(own.data(), own.find('=') + 1);
+        std::erase_if(variables, [&](const std::string& earlier) { return earlier.starts_with(name); });
+        variables.push_back(own);
     }
     return variables;
 }

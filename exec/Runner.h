@@ -50,6 +50,16 @@ private:
     const std::atomic<bool>* stop = nullptr;
 };
 
+// What one child gets beyond its command line.
+struct ChildSettings {
+    // "NAME=value" in place of the user's own value of NAME; a later entry
+    // wins over an earlier one of the same name.
+    std::vector<std::string> variables;
+    // May ask on the user's terminal: stays in repodeck's own session and
+    // process group, where the terminal's prompts reach it.
+    bool interactive = false;
+};
+
 // Blocks until the child has ended (or its output has ended and a final wait
 // of 60 seconds has passed). Runs on a scan thread; the child is published in
 // slot for as long as it runs.
@@ -64,9 +74,10 @@ private:
 // Returns the exit code, -1 for a child that was terminated, 259 for a child
 // still running after the final wait, -51 when the pipe could not be made and
 // -62 when the child did not start (output then stays empty). After a run,
-// output holds the captured text followed by one zero character.
+// output holds every byte captured, zero bytes too, followed by one zero
+// character; read as a C string it ends at the first zero the child wrote.
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
-                   const char* program = nullptr);
+                   const char* program = nullptr, const ChildSettings* settings = nullptr);
 
 // The full path of the program name in an absolute folder of the search path
 // (name.exe on Windows); empty when there is none. Empty and relative entries
@@ -79,8 +90,9 @@ std::string findProgram(const char* name);
 // git's messages, and the texts the scan looks for, are English in any
 // language; and in a working folder, GIT_CEILING_DIRECTORIES at its parent,
 // so that a .git git refuses fails there instead of git working on a
-// repository above it, outside the folder the user chose.
-std::vector<std::string> childVariables(const char* workingFolder);
+// repository above it, outside the folder the user chose; then the
+// settings' own variables. One entry per name.
+std::vector<std::string> childVariables(const char* workingFolder, const ChildSettings* settings);
 // When no exit code can be had: writes the "[PROBLEM]: " report to logsPane
 // and returns the result for it, -1.
 int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder);

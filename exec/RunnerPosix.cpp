@@ -107,8 +107,9 @@ int32_t exitCodeOf(int status) {
 }  // namespace
 
 void ChildSlot::end() {
-    if (handle != 0)
-        kill(-pid_t(handle), SIGKILL);
+    // An interactive child shares repodeck's process group: it alone is ended.
+    if (handle != 0 && kill(-pid_t(handle), SIGKILL) != 0)
+        kill(pid_t(handle), SIGKILL);
     handle = 0;
 }
 
@@ -129,7 +130,7 @@ std::string findProgram(const char* name) {
 }
 
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
-                   const char* program) {
+                   const char* program, const ChildSettings* settings) {
     output.clear();
 
     std::vector<std::string> words = splitOnBlanks(commandLine);
@@ -168,10 +169,12 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     sigemptyset(&noSignals);
     posix_spawnattr_setsigdefault(&attributes, &defaultSignals);
     posix_spawnattr_setsigmask(&attributes, &noSignals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    bool interactive = settings && settings->interactive;
+    posix_spawnattr_setflags(&attributes,
+                             (interactive ? 0 : POSIX_SPAWN_SETSID) | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     pid_t pid = 0;
-    std::vector<std::string> ownVariables = childVariables(workingFolder);
+    std::vector<std::string> ownVariables = childVariables(workingFolder, settings);
     std::vector<char*> environment = childEnvironment(ownVariables);
     int spawnError = posix_spawn(&pid, found.c_str(), &actions, &attributes, argv.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -185,7 +188,7 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
 
     std::string captured;
     bool keeping = true;
-    char chunk[chunkSize + 1];
+    char chunk[chunkSize];
     bool endGroup = false;
     using Clock = std::chrono::steady_clock;
     std::optional<Clock::time_point> childEndedAt;
@@ -215,9 +218,8 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         if (count <= 0)
             break;
         deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds);  // hung means no chunk for that long
-        chunk[count] = 0;
-        if (keeping)  // a zero byte cuts its chunk there
-            keeping = keepChunk(captured, chunk, strlen(chunk));
+        if (keeping)
+            keeping = keepChunk(captured, chunk, size_t(count));
     }
     readEnd.reset();
     if (endGroup)

@@ -58,8 +58,8 @@ HANDLE openEmptyInput(SECURITY_ATTRIBUTES& inheritable) {
 
 // Ours, with childVariables in place of the user's values of those names
 // (which Windows compares ignoring case).
-std::vector<char> childEnvironment(const char* workingFolder) {
-    std::vector<std::string> ours = childVariables(workingFolder);
+std::vector<char> childEnvironment(const char* workingFolder, const ChildSettings* settings) {
+    std::vector<std::string> ours = childVariables(workingFolder, settings);
     std::vector<char> block;
     if (char* strings = GetEnvironmentStringsA()) {
         for (const char* variable = strings; *variable; variable += strlen(variable) + 1) {
@@ -117,7 +117,7 @@ std::string findProgram(const char* name) {
 }
 
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
-                   const char* program) {
+                   const char* program, const ChildSettings* settings) {
     output.clear();
     std::string found = program ? std::string(program) : std::string();
     if (!program) {
@@ -151,7 +151,7 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     // its first grandchild can escape the job.
     Handle job(CreateJobObjectA(nullptr, nullptr));
     std::vector<char> mutableLine(commandLine, commandLine + strlen(commandLine) + 1);
-    std::vector<char> environment = childEnvironment(workingFolder);
+    std::vector<char> environment = childEnvironment(workingFolder, settings);
     PROCESS_INFORMATION started = {};
     BOOL created = CreateProcessA(found.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
                                   environment.data(), workingFolder, &startup, &started);
@@ -211,9 +211,8 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         reader.join();
         if (!state->readOk || state->bytesRead == 0)
             break;  // the broken pipe: every holder of the write end is gone
-        state->buffer[state->bytesRead] = 0;
-        if (keeping)  // a zero byte cuts its chunk there
-            keeping = keepChunk(captured, state->buffer, strlen(state->buffer));
+        if (keeping)
+            keeping = keepChunk(captured, state->buffer, state->bytesRead);
     }
     state.reset();
 

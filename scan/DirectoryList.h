@@ -36,6 +36,26 @@ struct FolderListing {
 // folder cannot be listed (gone, no permission, not a folder, path too long).
 bool listFolder(const std::string& folder, FolderListing& listing);
 
+// The folder programs started now would start in.
+std::string currentFolder();
+
+// A path that names its folder from the root ("/x", "C:\x", "\\server\share").
+inline bool isAbsolutePath(const std::string& path) {
+    if (pathSeparator == '/')
+        return path.starts_with("/");
+    return path.starts_with("/") || path.starts_with("\\") || (path.size() > 2 && path[1] == ':' && (path[2] == '\\' || path[2] == '/'));
+}
+
+// folder from the root, without "." and ".." or a separator at the end (the
+// current folder before a relative one), so every path of a scan is absolute.
+std::string absoluteFolder(const std::string& folder);
+
+// A new empty folder that only this user may write, among the system's
+// temporary files; empty when none can be made.
+std::string makePrivateFolder();
+// Removes folder, once more empty.
+void removeFolder(const std::string& folder);
+
 // The absolute path that path leads to, every link on the way resolved, in
 // the form the platform's own paths take; empty when it cannot be resolved.
 std::string resolvedPath(const std::string& path);

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,4 +72,17 @@ bool listFolder(const std::string& folder, FolderListing& listing) {
 std::string resolvedPath(const std::string& path) {
     std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
     return resolved ? resolved.get() : "";
+}
+
+std::string makePrivateFolder() {
+    const char* temporary = getenv("TMPDIR");
+    std::string pattern = std::string(temporary && *temporary == '/' ? temporary : "/tmp") + "/repodeck-XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : "";  // mode 0700
+}
+
+void removeFolder(const std::string& folder) { rmdir(folder.c_str()); }
+
+std::string currentFolder() {
+    std::unique_ptr<char, decltype(&free)> folder(getcwd(nullptr, 0), &free);
+    return folder ? folder.get() : "";
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -74,4 +75,29 @@ std::string resolvedPath(const std::string& path) {
     else if (text.starts_with("\\\\?\\"))
         text.erase(0, 4);
     return text;
+}
+
+std::string makePrivateFolder() {
+    char temporary[MAX_PATH + 1];
+    DWORD length = GetTempPathA(sizeof temporary, temporary);
+    if (length == 0 || length > MAX_PATH)
+        return {};
+    // The folder inherits the user's own profile folder's access rights.
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+        std::string folder = std::string(temporary) + "repodeck-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(GetTickCount() + attempt);
+        if (CreateDirectoryA(folder.c_str(), nullptr))
+            return folder;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return {};
+    }
+    return {};
+}
+
+void removeFolder(const std::string& folder) { RemoveDirectoryA(folder.c_str()); }
+
+std::string currentFolder() {
+    char folder[4 * MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+    return length == 0 || length >= sizeof folder ? "" : std::string(folder, length);
 }

@@ -1,8 +1,11 @@
 // The folder walk that turns the chosen folder into the list of repositories.
+#include <algorithm>
 #include <set>
+#include <vector>
 
 #include "log/LogPane.h"
 #include "scan/DirectoryList.h"
+#include "scan/GitFolder.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 
@@ -28,7 +31,19 @@ bool isSystemFolder(const std::string& path) {
 struct Walk {
     std::string root;  // the chosen folder, resolved
     RepositoryList& repositories;
+    bool nested;  // walk into work trees too
     std::set<FolderId> walked;
+    std::vector<std::string> enclosing;  // the git folders of the repositories the walk is inside
+
+    void note(const char* what, const std::string& path, const std::string& target = "") {
+        logsPane.write(what);
+        logsPane.write(path);
+        if (!target.empty()) {
+            logsPane.write(" -> ");
+            logsPane.write(target);
+        }
+        logsPane.write("\n");
+    }
 
     // A cloned tree can carry links to anywhere (to "/", say, or to another
     // repository that a pull would then change) and links that reach one
@@ -38,40 +53,72 @@ struct Walk {
         std::string target = resolvedPath(link);
         if (isInside(target, root) && !isSystemFolder(target))
             return true;
-        logsPane.write("Link Not Followed: ");
-        logsPane.write(link);
-        logsPane.write(" -> ");
-        logsPane.write(target.empty() ? std::string("(cannot be resolved)") : target);
-        logsPane.write("\n");
+        note("Link Not Followed: ", link, target.empty() ? std::string("(cannot be resolved)") : target);
         return false;
+    }
+
+    // Lists folder when its .git entry leads to a repository inside the
+    // chosen folder; says in Logs why not otherwise. Its git folder, or empty.
+    std::string takeRepository(const std::string& folder, const DirectoryEntry& dotGit) {
+        std::string path = folder + pathSeparator + ".git";
+        GitFolder git = findGitFolder(folder);
+        bool inside = isInside(git.path, root) && isInside(git.common, root);
+        if (git.kind == GitFolder::none) {
+            note(dotGit.isFolder ? "Folder Not Readable: " : "Git File Not Followed: ", path);
+        } else if (git.kind == GitFolder::other) {
+            // A submodule's, inside the repository around it, is part of that one.
+            bool submodule = std::any_of(enclosing.begin(), enclosing.end(),
+                                         [&](const std::string& outer) { return isInside(git.path, outer); });
+            if (!submodule)
+                note("Git File Not Followed: ", path, git.path);
+        } else if (git.kind == GitFolder::folder && dotGit.isLink ? mayFollow(path) : inside) {
+            reportRepository(folder, repositories);
+            return git.common;
+        } else if (!dotGit.isLink) {
+            note("Link Not Followed: ", path, git.path);  // a worktree of a repository outside
+        }
+        return {};
     }
 
     void walk(const std::string& folder) {
         FolderListing listing;
-        if (!listFolder(folder, listing))
+        if (!listFolder(folder, listing)) {
+            note("Folder Not Readable: ", folder);
             return;
+        }
         if (listing.id.known() && !walked.insert(listing.id).second)
             return;
-
+        // Told by its .git entry wherever that sorts: a work tree is never
+        // walked into, but for nested repositories when asked.
+        auto dotGit = std::find_if(listing.entries.begin(), listing.entries.end(),
+                                   [](const DirectoryEntry& entry) { return entry.name == ".git"; });
+        std::string gitFolder;
+        if (dotGit != listing.entries.end()) {
+            gitFolder = takeRepository(folder, *dotGit);
+            if (!nested)
+                return;
+        } else if (isBareRepository(listing)) {
+            note("Bare Repository Not Scanned: ", folder);
+            return;
+        }
+        if (!gitFolder.empty())
+            enclosing.push_back(gitFolder);
         for (const DirectoryEntry& entry : listing.entries) {
             if (scanState.abortRequested)
                 break;
-            if (!entry.isFolder)
-                continue;  // a file named ".git" (a linked work tree) is no repository
-            if (entry.name == ".git") {
-                // The rest of the folder, its object store included, is never read.
-                reportRepository(folder, repositories);
-                break;
-            }
+            if (!entry.isFolder || entry.name == ".git")
+                continue;
             std::string path = folder + pathSeparator + entry.name;
             if (!entry.isLink || mayFollow(path))
                 walk(path);
         }
+        if (!gitFolder.empty())
+            enclosing.pop_back();
     }
 };
 
 }  // namespace
 
 void findRepositories(const std::string& folder, RepositoryList& repositories) {
-    Walk{resolvedPath(folder), repositories, {}}.walk(folder);
+    Walk{resolvedPath(folder), repositories, scanState.options.nestedEnabled, {}, {}}.walk(folder);
 }

@@ -4,6 +4,7 @@
 
 #include "exec/Git.h"
 #include "log/LogPane.h"
+#include "scan/DirectoryList.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
@@ -84,7 +85,11 @@ void mainScan() {
     scanState.mainScanRunning = false;
 }
 
-bool startMainScan(const char* folder) {
+bool startMainScan(const char* chosen) {
+    // Absolute once, here: git's ceiling and every check of what lies inside
+    // need it, and every path shown is then whole.
+    std::string absolute = absoluteFolder(chosen);
+    const char* folder = absolute.c_str();
     size_t length = strlen(folder);
     if (length >= sizeof scanState.scanPath) {
         logsPane.write("[ERROR] The folder's path is too long to scan (");
@@ -95,6 +100,7 @@ bool startMainScan(const char* folder) {
         return false;
     }
     memcpy(scanState.scanPath, folder, length + 1);
+    scanState.root = resolvedPath(absolute);
     scanSummary.clear();  // the Summary shows this scan's rows only
     logsPane.write("Path to Scan: ");
     logsPane.write(scanState.scanPath);

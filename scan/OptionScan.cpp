@@ -12,9 +12,11 @@
 
 #include "exec/Git.h"
 #include "log/LogPane.h"
+#include "scan/DirectoryList.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
+#include "scan/Trust.h"
 
 namespace {
 
@@ -59,6 +61,7 @@ constexpr int heldPaneCount = int(std::size(heldPanes));
 struct Work {
     size_t index = 0;
     RepositoryState state;
+    RepositoryGit git;  // how its git children are started
     std::string held[heldPaneCount];
 };
 
@@ -113,12 +116,16 @@ const char* gitProgram() {
     return scanState.gitProgram.empty() ? nullptr : scanState.gitProgram.c_str();
 }
 
+int32_t runGit(const char* commandLine, std::string& output, Work& work, ChildSlot& slot) {
+    return runCommand(commandLine, output, work.git.folder.c_str(), slot, gitProgram(), &work.git.settings);
+}
+
 bool deservesAttention(const GitOperation& operation, const std::string& output) {
     switch (operation.compact) {
     case Compact::never:
         return false;
     case Compact::whenPrinted:
-        return output.size() >= 2;  // one captured character and the closing zero
+        return !output.empty() && output[0] != '\0';
     case Compact::unlessExpected:
         return !output.empty() && !strstr(output.c_str(), operation.expectedText);
     }
@@ -130,8 +137,7 @@ int commitsBetween(const std::string& before, const std::string& after, Work& wo
     if (before.empty() || after.empty() || before == after)
         return 0;
     std::string output, line = "git rev-list --count " + before + ".." + after;
-    return runCommand(line.c_str(), output, work.state.path.c_str(), slot, gitProgram()) == 0 ? atoi(output.c_str())
-                                                                                            : 0;
+    return runGit(line.c_str(), output, work, slot) == 0 ? atoi(output.c_str()) : 0;
 }
 
 void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& slot) {
@@ -144,7 +150,7 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
     bool recording = scanState.options.summaryEnabled;
     std::string headBefore = recording && operation.operation == pullOperation ? readHead(repository) : "";
     std::string output;
-    int32_t result = runCommand(operation.commandLine, output, repository.c_str(), slot, gitProgram());
+    int32_t result = runGit(operation.commandLine, output, work, slot);
     // Written in pieces: a huge output is never copied on its way to a pane.
     auto writeOutput = [&](LogPane& to) {
         order.write(work, to, output.c_str());
@@ -178,9 +184,10 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
 }
 
 // The state after the operations, for the record.
-void summarize(RepositoryState& state, ChildSlot& slot) {
+void summarize(Work& work, ChildSlot& slot) {
+    RepositoryState& state = work.state;
     std::string output;
-    int32_t result = runCommand(git::summary, output, state.path.c_str(), slot, gitProgram());
+    int32_t result = runGit(git::summary, output, work, slot);
     if (result == startFailedResult)
         state.problem = "the folder cannot be entered";
     else if (result != 0)
@@ -191,8 +198,8 @@ void summarize(RepositoryState& state, ChildSlot& slot) {
 
 // One worker: takes the next repository of the list until none is left or
 // a stop came, running its git children in slot.
-void runWorker(const std::vector<std::string>& repositories, std::atomic<size_t>& next, InOrder& order,
-               ChildSlot& slot) {
+void runWorker(const std::vector<std::string>& repositories, const GitSession& session, std::atomic<size_t>& next,
+               InOrder& order, ChildSlot& slot) {
     while (!scanState.abortRequested) {
         size_t index = next++;
         if (index >= repositories.size())
@@ -201,11 +208,24 @@ void runWorker(const std::vector<std::string>& repositories, std::atomic<size_t>
         work->index = index;
         work->state.path = repositories[index];
         scanState.setRepositoryInHand(repositories[index]);
-        for (const GitOperation& operation : operations)
-            if (enabled(operation))  // read afresh: a tick during the scan counts
-                run(operation, *work, order, slot);
-        if (scanState.options.summaryEnabled && !scanState.abortRequested)
-            summarize(work->state, slot);
+        work->git = prepareRepository(session, scanState.root, work->state.path, slot);
+        work->state.trust = work->git.neutralised;
+        if (!work->git.neutralised.empty()) {
+            std::string list;
+            for (const std::string& item : work->git.neutralised)
+                list += (list.empty() ? "" : "; ") + item;
+            order.write(*work, logsPane, "Programs Not Run: " + work->state.path + ": " + list + "\n");
+        }
+        if (!work->git.problem.empty()) {
+            work->state.problem = work->git.problem;
+            order.write(*work, logsPane, "Repository Not Scanned: " + work->state.path + ": " + work->git.problem + "\n");
+        } else {
+            for (const GitOperation& operation : operations)
+                if (enabled(operation))  // read afresh: a tick during the scan counts
+                    run(operation, *work, order, slot);
+            if (scanState.options.summaryEnabled && !scanState.abortRequested)
+                summarize(*work, slot);
+        }
         order.finish(std::move(work));
         scanState.repositoriesDone++;
     }
@@ -226,6 +246,13 @@ void optionScan(RepositoryList list) {
             logsPane.write("\n");
         }
 
+    // Hooks run only from this empty folder, unless the user trusts them.
+    GitSession session{scanState.gitProgram, makePrivateFolder(), scanState.options.runHooks, false, ""};
+    if (session.noHooks.empty()) {
+        logsPane.write("[ERROR] No git command ran: no empty folder could be made to keep hooks from running\n");
+        repositories.clear();
+    }
+
     // Workers beside this thread, which is the first; fewer when some cannot start.
     InOrder order(repositories.size());
     std::atomic<size_t> next{0};
@@ -233,12 +260,14 @@ void optionScan(RepositoryList list) {
     std::vector<std::thread> workers(size_t(jobs - 1));
     for (int i = 1; i < jobs; i++)
         if (!startThread(workers[size_t(i - 1)], "worker",
-                         [&, i] { runWorker(repositories, next, order, scanState.children[i]); }))
+                         [&, i] { runWorker(repositories, session, next, order, scanState.children[i]); }))
             break;
-    runWorker(repositories, next, order, scanState.children[0]);
+    runWorker(repositories, session, next, order, scanState.children[0]);
     for (std::thread& worker : workers)
         if (worker.joinable())
             worker.join();
+    if (!session.noHooks.empty())
+        removeFolder(session.noHooks);
 
     for (int i = operationCount - 1; i >= 0; i--) {
         const GitOperation& operation = operations[i];

@@ -52,7 +52,8 @@ bool RepositoryState::failed() const {
 
 bool RepositoryState::needsAttention() const {
     return staged || changed || untracked || conflicted || stashes || ahead || behind || upstreamGone ||
-           !inProgress.empty() || failed() || !fetchedRefs.empty() || pulledCommits || submodulesUpdated;
+           !inProgress.empty() || failed() || !fetchedRefs.empty() || pulledCommits || submodulesUpdated ||
+           !trust.empty();
 }
 
 std::string RepositoryState::lastMessage() const {

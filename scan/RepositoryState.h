@@ -37,6 +37,7 @@ struct RepositoryState {
     int pulledCommits = 0;                 // from the head before and after the pull
     int submodulesUpdated = 0;             // checked out or updated
     std::string problem;                   // why the state could not be read
+    std::vector<std::string> trust;        // what its configuration and hooks named that git did not run
 
     bool failed() const;
     bool needsAttention() const;

@@ -10,7 +10,7 @@ std::string lastFolder;
 
 void startScan(const std::string& folder) {
     if (startMainScan(folder.c_str()))
-        lastFolder = folder;
+        lastFolder = scanState.scanPath;
 }
 
 }  // namespace

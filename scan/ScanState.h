@@ -18,6 +18,10 @@ struct ScanOptions {
     std::atomic<bool> statusEnabled{false};
     std::atomic<bool> remoteEnabled{false};
     std::atomic<bool> readmeEnabled{false};
+    // The scanned repositories' own hooks run only when the user trusts them.
+    std::atomic<bool> runHooks{false};
+    // The walk goes into work trees for repositories that are not their submodules.
+    std::atomic<bool> nestedEnabled{false};
     // Not a check box: each repository's state after its operations, for the
     // Summary tab (always) and repodeck-scan's Summary pane and JSON (when asked).
     std::atomic<bool> summaryEnabled{true};
@@ -39,8 +43,10 @@ struct ScanState {
     std::atomic<bool> optionScanRunning{false};
     std::atomic<bool> readmeScanRunning{false};
 
-    // Written only on the user interface thread while no scan thread exists.
+    // Written only on the user interface thread while no scan thread exists:
+    // the folder as chosen, made absolute, and resolved (for what lies inside).
     char scanPath[1024] = {};
+    std::string root;
 
     // mainScanThread belongs to the user interface thread; the other two are
     // filled by the main scan thread and joined by stopScan after it.

@@ -62,15 +62,19 @@ const TreeCase treeCases[] = {
      {"top/b/.git/", "top/B/.git/", "top/a/.git/", "top/Z/.git/", "top/_/.git/", "top/\xff/.git/", "top/-/.git/",
       "top/A.txt", "top/a b/.git/", "top/n\nl/.git/"},
      {"top//-", "top//a", "top//a b", "top//B", "top//b", "top//n\nl", "top//Z", "top//_", "top//\xff"}, "top/"},
-    {"a folder ends at its .git folder; other spellings and a .git file are no repository",
-     {"top/.git/", "top/zz/.git/", "top/!x/.GIT/a/.git/", "top/!x/.github/b/.git/", "top/!x/.gitx/.git/",
-      "top/!x/w/.git", "top/!x/w/s/.git/", "top/!x/p|", "top/-in/.git/", "top/-in/-n/.git/", "top/-in/zz/.git/"},
-     {"top/!x/.GIT/a", "top/!x/.github/b", "top/!x/.gitx", "top/!x/w/s", "top/-in/-n", "top/-in", "top"}},
+    {"a work tree is never walked into, whatever sorts before its .git; other spellings are no repository",
+     {"top/!x/.GIT/a/.git/", "top/!x/.github/b/.git/", "top/!x/.gitx/.git/", "top/!x/w/.git", "top/!x/w/s/.git/",
+      "top/!x/p|", "top/-in/.git/", "top/-in/-n/.git/", "top/-in/zz/.git/", "top/bare/HEAD", "top/bare/objects/",
+      "top/bare/refs/", "top/bare/x/.git/"},
+     {"top/!x/.GIT/a", "top/!x/.github/b", "top/!x/.gitx", "Git File Not Followed: top/!x/w/.git", "top/-in",
+      "Bare Repository Not Scanned: top/bare"}},
 
     {"a lattice of links lists its repository once", lattice(), {"top/0/a/a/a/a/a/a/a/a/a/a"}},
     {"links that lead outside are not followed",
-     {"top/!escape -> /etc", "top/!root -> /", "top/!file -> ../secret", "top/!gone -> ../none", "top/.git/", "secret"},
-     {"top/!escape -> /etc", "top/!root -> /", "top"}},
+     {"top/!escape -> /etc", "top/!root -> /", "top/!file -> ../secret", "top/!gone -> ../none", "top/r/.git/",
+      "top/s/.git -> ../r/.git", "top/t/.git -> /etc", "secret"},
+     {"Link Not Followed: top/!escape -> /etc", "Link Not Followed: top/!root -> /", "top/r", "top/s",
+      "Link Not Followed: top/t/.git -> /etc"}},
     {"each folder once, whatever reaches it, the scanned folder itself a link",
      {"top -> real", "real/-up -> .", "real/0 -> r", "real/1 -> r", "real/r/.git/"}, {"top/0"}},
 };
@@ -84,9 +88,9 @@ TEST(Discovery, WalksEachTree) {
         RepositoryList repositories, list;
         std::string logs;
         for (const std::string& report : c.reports) {
-            bool link = report.find(" -> ") != std::string::npos;
-            logs += (link ? "Link Not Followed: " : "Repository Found: ") + root / report + "\n";
-            if (!link)
+            size_t said = report.find(": ") == std::string::npos ? 0 : report.find(": ") + 2;
+            logs += (said ? report.substr(0, said) : "Repository Found: ") + root / report.substr(said) + "\n";
+            if (!said)
                 repositories.push_back(root / report);
         }
         EXPECT_EQ(appended(logsPane, [&] { findRepositories(root / c.scanned, list); }), logs);

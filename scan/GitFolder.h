@@ -1,0 +1,24 @@
+// Where a listed folder's repository keeps its files, read without a git child.
+#pragma once
+
+#include <string>
+
+#include "scan/DirectoryList.h"
+
+struct GitFolder {
+    enum Kind {
+        none,      // no .git entry, or one that cannot be read
+        folder,    // a .git folder, or a link to one
+        worktree,  // a .git file that leads to a linked worktree of a repository
+        other,     // a .git file of any other kind (a submodule's, a separate git folder)
+    };
+    Kind kind = none;
+    std::string path;    // the resolved git folder; empty for none
+    std::string common;  // the resolved folder of refs, objects and hooks (the main repository's for a worktree)
+};
+
+// The repository of folder, from its .git entry.
+GitFolder findGitFolder(const std::string& folder);
+
+// A listed folder that is itself a repository's git folder, without a work tree.
+bool isBareRepository(const FolderListing& listing);
