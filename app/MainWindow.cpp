@@ -71,10 +71,13 @@ void drawOptions() {
     ImGui::BeginGroup();
     checkbox("git status    ", options.statusEnabled);
     checkbox("git remote    ", options.remoteEnabled);
+    checkbox("Run hooks    ", options.runHooks);
     ImGui::EndGroup();
     ImGui::SameLine();
     ImGui::BeginGroup();
     checkbox("Display the first 128 characters of README.MD/.txt", options.readmeEnabled);
+    checkbox("Nested repositories", options.nestedEnabled);
+
     ImGui::EndGroup();
     ImGui::NewLine();
     ImGui::EndChild();

@@ -36,7 +36,8 @@ namespace {
 
 const char usage[] =
     "usage: repodeck-scan [--status] [--remote] [--fetch|--no-fetch] [--pull] [--submodule]\n"
-    "                     [--readme] [--pane NAME]... [--json] [--jobs N] FOLDER\n"
+    "                     [--readme] [--nested] [--run-hooks] [--pane NAME]... [--json]\n"
+    "                     [--jobs N] FOLDER\n"
     "\n"
     "Finds every git repository below FOLDER, runs the chosen git commands on each and\n"
     "prints the panes of the repodeck window. Only --fetch is on unless told otherwise.\n"
@@ -45,6 +46,10 @@ const char usage[] =
     "  --fetch       git fetch (default)   --no-fetch   skip git fetch\n"
     "  --pull        git pull              --submodule  git submodule update --init --recursive\n"
     "  --readme      the start of each README.MD or README.txt\n"
+    "  --nested      also list repositories inside other repositories' work trees\n"
+    "                (not their submodules)\n"
+    "  --run-hooks   let the repositories' own hooks run (their configuration still\n"
+    "                names no program that git runs)\n"
     "  --pane NAME   print only this pane (repeatable): Logs, Repositories, Updates,\n"
     "                Status, Compacts, Remotes, \"Read Me\", or Summary (one line per\n"
     "                repository); letters' case is ignored\n"
@@ -184,8 +189,11 @@ std::string jsonLine(const RepositoryState& state) {
                     {"inProgress", orNull(state.inProgress)}});
     }
     for (int i = 0; i < operationCount; i++)
-        if (state.operations[i].ran)
+        if (state.operations[i].ran) {
             row[names[i]] = {{"exitCode", state.operations[i].exitCode}, {"message", state.operations[i].message}};
+            if (state.operations[i].needsCredentials)
+                row[names[i]]["needsCredentials"] = true;
+        }
     if (state.operations[fetchOperation].ran)
         row["fetchedRefs"] = state.fetchedRefs;
     if (state.operations[pullOperation].ran)
@@ -193,6 +201,8 @@ std::string jsonLine(const RepositoryState& state) {
     if (state.operations[submoduleOperation].ran)
         row["submodulesUpdated"] = state.submodulesUpdated;
     row["problem"] = orNull(state.problem);
+    row["trust"] = state.trust;
+    row["needsCredentials"] = state.needsCredentials();
     row["needsAttention"] = state.needsAttention();
     return row.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
@@ -332,6 +342,10 @@ int main(int argc, char** argv) {
             options.submoduleEnabled = true;
         } else if (!strcmp(arg, "--readme")) {
             options.readmeEnabled = true;
+        } else if (!strcmp(arg, "--nested")) {
+            options.nestedEnabled = true;
+        } else if (!strcmp(arg, "--run-hooks")) {
+            options.runHooks = true;
         } else if (!strcmp(arg, "--json")) {
             json = true;
         } else if (!strcmp(arg, "--jobs")) {

@@ -74,10 +74,12 @@ void arrangeRows() {
     view.dirty = false;
 }
 
-// Failed, changed, ahead or behind, clean: the most pressing state names the colour.
+// Failed; changed, waiting for credentials or holding programs that did not run; ahead or behind; clean: the most pressing state names the colour.
 ImVec4 colourOf(const RepositoryState& row) {
     if (row.failed())
         return ImVec4(0.95f, 0.35f, 0.35f, 1.0f);
+    if (row.needsCredentials() || !row.trust.empty())
+        return ImVec4(0.95f, 0.80f, 0.30f, 1.0f);
     if (!row.summarized)
         return ImGui::GetStyleColorVec4(ImGuiCol_Text);
     if (row.staged || row.changed || row.untracked || row.conflicted || row.stashes || !row.inProgress.empty())

@@ -150,7 +150,9 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
     bool recording = scanState.options.summaryEnabled;
     std::string headBefore = recording && operation.operation == pullOperation ? readHead(repository) : "";
     std::string output;
-    int32_t result = runGit(operation.commandLine, output, work, slot);
+    bool fetching = operation.operation == fetchOperation || operation.operation == pullOperation;
+    std::string commandLine = operation.commandLine + (fetching ? work.git.uploadPackArgument : "");
+    int32_t result = runGit(commandLine.c_str(), output, work, slot);
     // Written in pieces: a huge output is never copied on its way to a pane.
     auto writeOutput = [&](LogPane& to) {
         order.write(work, to, output.c_str());
@@ -158,7 +160,9 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
     };
 
     OperationResult& record = work.state.operations[operation.operation];
-    record = {true, result, firstLine(output)};
+    bool network = operation.operation == fetchOperation || operation.operation == pullOperation ||
+                   operation.operation == submoduleOperation;
+    record = {true, result, firstLine(output), result != 0 && network && wantsCredentials(output)};
     if (recording && result == 0) {
         if (operation.operation == fetchOperation)
             readFetchReport(output, work.state);
@@ -177,7 +181,8 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
         writeOutput(logsPane);
     }
     if (failed || deservesAttention(operation, output)) {
-        order.write(work, compactPane, operation.compactHeader + repository + "\n");
+        const char* why = record.needsCredentials ? "needs credentials: " : "";
+        order.write(work, compactPane, operation.compactHeader + (why + repository) + "\n");
         writeOutput(compactPane);
     }
     writeOutput(pane);

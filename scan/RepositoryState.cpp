@@ -9,8 +9,8 @@
 
 ScanSummary scanSummary;
 
-const char* const summaryColumnNames[summaryColumnCount] = {"Repository", "Branch", "Upstream", "Changes",
-                                                            "Stash",      "Fetch",  "Pull",     "Problem"};
+const char* const summaryColumnNames[summaryColumnCount] = {"Repository", "Branch", "Upstream", "Changes", "Stash",
+                                                            "Fetch",      "Pull",   "Not Run",  "Problem"};
 
 namespace {
 
@@ -37,6 +37,8 @@ void forEachLine(const std::string& text, Line line) {
 std::string operationCell(const OperationResult& result, int brought, const char* one, const char* many) {
     if (!result.ran)
         return "";
+    if (result.needsCredentials)
+        return "needs credentials";
     if (result.exitCode != 0)
         return "failed (" + std::to_string(result.exitCode) + ")";
     return brought == 0 ? "ok" : std::to_string(brought) + (brought == 1 ? one : many);
@@ -45,15 +47,20 @@ std::string operationCell(const OperationResult& result, int brought, const char
 }  // namespace
 
 bool RepositoryState::failed() const {
-    return !problem.empty() ||
-           std::any_of(std::begin(operations), std::end(operations),
-                       [](const OperationResult& result) { return result.ran && result.exitCode != 0; });
+    return !problem.empty() || std::any_of(std::begin(operations), std::end(operations), [](const OperationResult& result) {
+               return result.ran && result.exitCode != 0 && !result.needsCredentials;
+           });
+}
+
+bool RepositoryState::needsCredentials() const {
+    return std::any_of(std::begin(operations), std::end(operations),
+                       [](const OperationResult& result) { return result.needsCredentials; });
 }
 
 bool RepositoryState::needsAttention() const {
     return staged || changed || untracked || conflicted || stashes || ahead || behind || upstreamGone ||
            !inProgress.empty() || failed() || !fetchedRefs.empty() || pulledCommits || submodulesUpdated ||
-           !trust.empty();
+           !trust.empty() || needsCredentials();
 }
 
 std::string RepositoryState::lastMessage() const {
@@ -201,6 +208,10 @@ std::string summaryCell(const RepositoryState& state, SummaryColumn column) {
         return operationCell(state.operations[fetchOperation], int(state.fetchedRefs.size()), " ref", " refs");
     case pullColumn:
         return operationCell(state.operations[pullOperation], state.pulledCommits, " commit", " commits");
+    case notRunColumn:
+        for (const std::string& item : state.trust)
+            text += (text.empty() ? "" : "; ") + item;
+        return text;
     case problemColumn:
         for (int i = 0; i < operationCount; i++) {
             const OperationResult& result = state.operations[i];

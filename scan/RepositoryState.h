@@ -12,6 +12,7 @@ struct OperationResult {
     bool ran = false;
     int32_t exitCode = 0;  // or the runner's negative result
     std::string message;   // the first line git wrote
+    bool needsCredentials = false;  // failed for want of a password, a key or a host key
 };
 
 // The ticked operations, in the order they run on a repository.
@@ -39,7 +40,8 @@ struct RepositoryState {
     std::string problem;                   // why the state could not be read
     std::vector<std::string> trust;        // what its configuration and hooks named that git did not run
 
-    bool failed() const;
+    bool failed() const;  // a command failed, for a reason other than credentials, or no state
+    bool needsCredentials() const;
     bool needsAttention() const;
     std::string lastMessage() const;  // the last line git had for this repository
 };
@@ -60,7 +62,7 @@ std::string firstLine(const std::string& output);
 
 // The texts of the table's cells, shared by the window and repodeck-scan.
 enum SummaryColumn { repositoryColumn, branchColumn, upstreamColumn, changesColumn, stashColumn, fetchColumn,
-                     pullColumn, problemColumn, summaryColumnCount };
+                     pullColumn, notRunColumn, problemColumn, summaryColumnCount };
 extern const char* const summaryColumnNames[summaryColumnCount];
 std::string summaryCell(const RepositoryState& state, SummaryColumn column);
 

@@ -55,7 +55,7 @@ const ProgramKey programKeys[] = {
     {"core.worktree", nullptr},   {"credential.helper", nullptr}, {"credential.*.helper", nullptr},
     {"protocol.allow", nullptr},  {"protocol.*.allow", nullptr},
     {"core.alternaterefscommand", ""},
-    {"remote.*.uploadpack", "git-upload-pack"},
+    {"remote.*.uploadpack", nullptr},  // see uploadPackArgument
     {"remote.*.receivepack", "git-receive-pack"},
     // An empty filter is no filter; an empty driver or converter is one git
     // cannot run, and says so.
@@ -230,6 +230,8 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
             bool safe = key == "protocol.http.allow" || key == "protocol.https.allow" || key == "protocol.git.allow" ||
                         key == "protocol.ssh.allow";
             settings.setUsersOr(key, key == "protocol.ext.allow" ? "never" : safe ? "always" : "user");
+        } else if (key.ends_with(".uploadpack")) {
+            git.uploadPackArgument = " --upload-pack=git-upload-pack";
         } else if (key == "core.gitproxy" && environmentValue("GIT_PROXY_COMMAND").empty()) {
             settings.variable("GIT_PROXY_COMMAND", "");  // set, even empty, it beats core.gitProxy
         } else if (rule->none) {

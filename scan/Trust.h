@@ -23,6 +23,9 @@ struct GitSession {
 struct RepositoryGit {
     std::string folder;  // where git starts: the folder resolved, as checked
     ChildSettings settings;
+    // For fetch and pull: git takes the first upload-pack a remote names, the
+    // repository's before any other, so only an argument wins over it.
+    std::string uploadPackArgument;
     std::vector<std::string> neutralised;  // "core.fsmonitor", "hooks: post-merge, ..."
     std::string problem;                   // why git is not run there at all
 };

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -199,6 +200,88 @@ TEST_F(ScanCli, EscapesControlCharactersOnlyOnATerminal) {
     close(terminal);
     EXPECT_NE(shown.find(tree.path() + "/\\x1b]0;title\\x07\\x1b[2K\\xc2\\x9b\r\n"), std::string::npos) << shown;
     EXPECT_EQ(scan(args).out.find(hostile + "\n"), 0u);
+}
+
+// A tree of repositories whose configuration or hooks name programs, scanned
+// with every command: none runs, each repository says what it named, the
+// user's own ssh and credential helper still serve, and a remote that wants a
+// password fails at once as needing credentials.
+TEST_F(ScanCli, RunsNoProgramARepositoryNames) {
+    std::string markers = temp / "markers", farm = tree / "farm", port = temp / "port";
+    std::filesystem::create_directories(markers);
+    writeFile(temp / "ssh", "#!/bin/sh\necho \"$@\" >>" + ::quoted(temp / "ssh.log") +
+                                "\necho 'Permission denied (publickey).' >&2\nexit 255\n");
+    sh("chmod +x " + ::quoted(temp / "ssh") + " && mkdir " + ::quoted(farm) + " && cp \"$GIT_CONFIG_GLOBAL\" " +
+       ::quoted(temp / "gitconfig") + " && git config --file " + ::quoted(temp / "gitconfig") + " core.sshCommand " +
+       ::quoted(temp / "ssh") + " && git config --file " + ::quoted(temp / "gitconfig") + " credential.helper " +
+       ::quoted("!f() { echo \"$1\" >>" + temp / "credential.log" + "; }; f"));
+    // An address on the loopback that asks for a password.
+    sh("(timeout 100 python3 -c \"import http.server as h, sys\nclass A(h.BaseHTTPRequestHandler):\n"
+       " def do_GET(s): s.send_response(401); s.send_header('WWW-Authenticate', 'Basic'); "
+       "s.send_header('Content-Length', '0'); s.end_headers()\n log_message = lambda *a: None\n"
+       "s = h.HTTPServer(('127.0.0.1', 0), A); open(sys.argv[1], 'w').write(str(s.server_port)); "
+       "s.serve_forever()\" " + ::quoted(port) + " & echo $! >" + ::quoted(temp / "server") + ")");
+    ASSERT_TRUE(waitForFile(port));
+    while (readFile(port).empty())
+        ;
+    sh("sh " + ::quoted(HOSTILE_SCRIPT) + " " + ::quoted(farm) + " " + ::quoted(markers) + " http://127.0.0.1:" +
+       readFile(port) + "/x");
+    std::string user = "export GIT_CONFIG_GLOBAL=" + ::quoted(temp / "gitconfig");
+    const std::map<std::string, std::string> flagged = {
+        {"fsmonitor", "core.fsmonitor"}, {"hooks", "hooks: post-checkout, post-merge, post-rewrite, reference-transaction"},
+        {"ssh", "core.sshcommand"}, {"askpass", "core.askpass"}, {"credential", "credential.helper; credential.http"},
+        {"gitproxy", "core.gitproxy"}, {"uploadpack", "remote.origin.uploadpack"}, {"ext", "protocol.allow"},
+        {"filter", "filter.evil.clean; filter.evil.process; filter.evil.smudge"},
+        {"merge", "diff.evil.textconv; merge.evil.driver"}, {"include", "core.fsmonitor"},
+        {"hookspath", "core.hookspath"}, {"gpg", "gpg.program"}, {"submodule", "submodule.lib.update"}};
+    for (const char* jobs : {"1", "4"}) {
+        sh("rm -rf " + ::quoted(tree / "copy") + " && cp -a " + ::quoted(farm) + " " + ::quoted(tree / "copy"));
+        Finished done = scan({"--status", "--remote", "--pull", "--submodule", "--json", "--jobs", jobs, tree / "copy"},
+                             "", user);
+        EXPECT_EQ(std::to_string(std::distance(std::filesystem::directory_iterator(markers),
+                                                                        std::filesystem::directory_iterator())),
+                  "0") << "a program of the tree ran";
+        std::istringstream lines(done.out);
+        int rows = 0;
+        for (std::string line; std::getline(lines, line) && !line.starts_with("{\"totals\"");) {
+            auto row = nlohmann::json::parse(line);
+            std::string name = std::filesystem::path(row["path"].get<std::string>()).filename(), said;
+            for (const auto& item : row["trust"])
+                said += (said.empty() ? "" : "; ") + item.get<std::string>();
+            EXPECT_EQ(said.substr(0, flagged.count(name) ? flagged.at(name).size() : 0),
+                      flagged.count(name) ? flagged.at(name) : "") << name;
+            EXPECT_EQ(row["needsCredentials"], name == "ssh" || name == "askpass" || name == "credential") << line;
+            rows++;
+        }
+        EXPECT_EQ(rows, 18);
+    }
+    EXPECT_NE(readFile(temp / "ssh.log").find("-o BatchMode=yes"), std::string::npos) << "the user's ssh, in batch";
+    EXPECT_NE(readFile(temp / "credential.log").find("get"), std::string::npos) << "the user's credential helper";
+
+    // Trusted hooks run; the programs of the configuration still do not.
+    sh("rm -rf " + ::quoted(tree / "copy") + " && cp -a " + ::quoted(farm) + " " + ::quoted(tree / "copy"));
+    scan({"--no-fetch", "--pull", "--run-hooks", tree / "copy"}, "", user);
+    EXPECT_TRUE(std::filesystem::exists(markers + "/post-merge"));
+    EXPECT_FALSE(std::filesystem::exists(markers + "/hookspath") || std::filesystem::exists(markers + "/fsmonitor"));
+    sh("kill $(cat " + ::quoted(temp / "server") + ")");
+}
+
+// The folder is made absolute and plain once: git's ceiling holds for a
+// relative one, and a listed folder that git refuses never lets a pull reach
+// the repository around the chosen folder.
+TEST_F(ScanCli, RelativeFolderScansAsItsAbsolutePath) {
+    copyFarm(temp / "farm");
+    std::string outer = temp / "farm/behind";
+    std::filesystem::create_directories(outer + "/deps/x/.git");
+    writeFile(outer + "/deps/x/.git/HEAD", "");
+    std::string head = readFile(outer + "/.git/refs/heads/main");
+    Finished absolute = scan({"--pull", "--pane", "Logs", outer + "/deps"});
+    for (const char* relative : {"deps", "./deps/", "deps/../deps//"}) {
+        Finished done = scan({"--pull", "--pane", "Logs", relative}, "", "cd " + ::quoted(outer));
+        EXPECT_EQ(done.out, absolute.out) << relative;
+    }
+    EXPECT_NE(absolute.out.find("Path to Scan: " + outer + "/deps\n"), std::string::npos) << absolute.out;
+    EXPECT_EQ(readFile(outer + "/.git/refs/heads/main"), head) << "the repository around was pulled";
 }
 
 }  // namespace
