@@ -121,12 +121,12 @@ std::string sshCommand(const std::map<std::string, std::vector<std::string>>& us
     if (command.empty() && user.count("core.sshcommand"))
         command = user.at("core.sshcommand").back();
     if (command.empty() && !environmentValue("GIT_SSH").empty())
-        command = "'" + environmentValue("GIT_SSH") + "'";  // a program path, never split
+        command.append("'").append(environmentValue("GIT_SSH")).append("'");  // a program path, never split
     if (command.empty())
         command = "ssh";
-    std::string program = command.substr(0, command.find(' '));
+    std::string program = command.substr(0, command.find(command.starts_with("'") ? '\'' : ' ', 1));
     program.erase(0, program.find_last_of("/\\'") + 1);
-    bool openSsh = program == "ssh" || program == "ssh.exe" || program == "ssh'" || program == "ssh.exe'";
+    bool openSsh = program == "ssh" || program == "ssh.exe";
     return interactive || !openSsh ? command : command + " -o BatchMode=yes";
 }
 

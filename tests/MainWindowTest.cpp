@@ -153,7 +153,7 @@ TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
         writeFile(root / name + pathSeparator + ".fakegit-fetch", "sleep 60000\n");
     }
     ASSERT_TRUE(startMainScan(root.path().c_str()));
-    for (int i = 0; i < 2000 && !(scanState.optionScanRunning && scanState.childRunning()); i++)
+    for (int i = 0; i < 2000 && !(updatesPane.text().size() && scanState.childRunning()); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s: a hang, not a measure
     frameCounter = 15;  // the spinner's second step: '-'
     EXPECT_NE(text().find("Path: " + root.path() + " -  1 of 3: " + (root / "one") + "\n"), std::string::npos);
@@ -165,6 +165,26 @@ TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
     EXPECT_NE(text().find("Path: " + root.path() + "  \n"), std::string::npos);
     EXPECT_EQ(titles.back(), "repodeck");
     EXPECT_TRUE(pickerStarts.empty());
+}
+
+// git gets the user's own programs, never those the repository names, and
+// Logs says what was not run.
+TEST_F(MainWindowTest, GitGetsTheUsersProgramsNeverTheRepositorys) {
+    TempFolder root;
+    std::string repository = root / "r", git = repository + pathSeparator + ".git" + pathSeparator;
+    std::filesystem::create_directories(git + "hooks");
+    writeFile(git + "hooks" + pathSeparator + "post-merge", "");
+    writeFile(git + "hooks" + pathSeparator + "post-merge.sample", "");
+    writeFile(repository + pathSeparator + ".fakegit-config",
+              "print local\\0core.fsmonitor\\nevil\\0global\\0core.sshcommand\\nssh -i key\\0\n");
+    writeFile(repository + pathSeparator + ".fakegit-fetch",
+              "env GIT_CONFIG_KEY_0\nenv GIT_CONFIG_VALUE_0\nenv GIT_SSH_COMMAND\nenv GIT_TERMINAL_PROMPT\n");
+    ASSERT_TRUE(startMainScan(root.path().c_str()));
+    waitForScan();
+    EXPECT_NE(updatesPane.text().find("core.fsmonitor\nfalse\nssh -i key -o BatchMode=yes\n0\n"), std::string::npos)
+        << updatesPane.text();
+    EXPECT_NE(logsPane.text().find("Programs Not Run: " + repository + ": core.fsmonitor; hooks: post-merge\n"),
+              std::string::npos) << logsPane.text();
 }
 
 // The picker opens at home (an empty start) the first time, then where the

@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
         line += std::string(" ") + argv[i];
     const char* const known[][2] = {{git::version, "version"}, {git::status, "status"},  {git::remote, "remote"},
                                     {git::fetch, "fetch"},     {git::pull, "pull"},      {git::submoduleUpdate, "submodule"},
-                                    {git::summary, "summary"}};
+                                    {git::summary, "summary"}, {git::configList, "config"}};
     for (const auto& [commandLine, name] : known)
         if (line == commandLine)
             key = name;
