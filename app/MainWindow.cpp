@@ -11,6 +11,7 @@
 #include "app/Host.h"
 #include "app/SummaryView.h"
 #include "log/LogPane.h"
+#include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 
@@ -108,6 +109,14 @@ void drawScanButtons() {
     if (ImGui::Button("Stop"))
         stopScan();
     ImGui::EndDisabled();
+    // One at a time, through the desktop's asker when the user names none.
+    if (size_t waiting = scanState.busy() ? 0 : scanSummary.count(&RepositoryState::needsCredentials)) {
+        ImGui::SameLine();
+        if (ImGui::Button(("Retry " + std::to_string(waiting) + " with credentials").c_str())) {
+            scanState.askPass = findProgram("ssh-askpass");
+            retryWithCredentials();
+        }
+    }
 }
 
 // "N of M" while the option scan runs: N is the repository in hand.

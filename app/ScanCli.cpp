@@ -36,8 +36,8 @@ namespace {
 
 const char usage[] =
     "usage: repodeck-scan [--status] [--remote] [--fetch|--no-fetch] [--pull] [--submodule]\n"
-    "                     [--readme] [--nested] [--run-hooks] [--pane NAME]... [--json]\n"
-    "                     [--jobs N] FOLDER\n"
+    "                     [--readme] [--nested] [--run-hooks] [--ask] [--pane NAME]...\n"
+    "                     [--json] [--jobs N] FOLDER\n"
     "\n"
     "Finds every git repository below FOLDER, runs the chosen git commands on each and\n"
     "prints the panes of the repodeck window. Only --fetch is on unless told otherwise.\n"
@@ -50,6 +50,8 @@ const char usage[] =
     "                (not their submodules)\n"
     "  --run-hooks   let the repositories' own hooks run (their configuration still\n"
     "                names no program that git runs)\n"
+    "  --ask         after the scan, retry the repositories that wanted a password,\n"
+    "                a key or a host key one at a time, asking on the terminal\n"
     "  --pane NAME   print only this pane (repeatable): Logs, Repositories, Updates,\n"
     "                Status, Compacts, Remotes, \"Read Me\", or Summary (one line per\n"
     "                repository); letters' case is ignored\n"
@@ -253,7 +255,12 @@ std::string summaryTable(const std::vector<RepositoryState>& rows) {
     return table;
 }
 
+// While the user answers git's prompts on the terminal.
+std::atomic<bool> asking{false};
+
 void showProgress(bool& shown) {
+    if (asking)
+        return;
     char line[96];
     if (scanState.mainScanRunning)
         snprintf(line, sizeof line, "repodeck-scan: finding repositories");
@@ -278,12 +285,10 @@ struct ScanEnd {
 struct JsonPrinter {
     Output& output;
     size_t printed = 0;
-    std::vector<RepositoryState> all;
     void printNew() {
         uint64_t scan;
-        for (RepositoryState& row : scanSummary.since(printed, scan)) {
+        for (const RepositoryState& row : scanSummary.since(printed, scan)) {
             output.put(jsonLine(row));
-            all.push_back(std::move(row));
             printed++;
         }
         output.flush();
@@ -318,7 +323,7 @@ int main(int argc, char** argv) {
 #endif
     ScanOptions& options = scanState.options;
     std::vector<const PaneTab*> panes;  // null for the Summary
-    bool json = false;
+    bool json = false, ask = false;
     const char* folder = nullptr;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
@@ -346,6 +351,8 @@ int main(int argc, char** argv) {
             options.nestedEnabled = true;
         } else if (!strcmp(arg, "--run-hooks")) {
             options.runHooks = true;
+        } else if (!strcmp(arg, "--ask")) {
+            ask = true;
         } else if (!strcmp(arg, "--json")) {
             json = true;
         } else if (!strcmp(arg, "--jobs")) {
@@ -405,7 +412,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onStopSignal);
 
     Output output;
-    JsonPrinter printer{output, 0, {}};
+    JsonPrinter printer{output, 0};
     ScanEnd end;
     std::thread watcher;
     try {
@@ -414,12 +421,19 @@ int main(int argc, char** argv) {
         fprintf(stderr, "repodeck-scan: cannot start a thread: %s\n", failure.what());
         return 1;
     }
+    RepositoryList retry;  // with --ask, the repositories asked again
     bool gitRan = false, started = startMainScan(folder);
     if (started) {
         if (scanState.mainScanThread.joinable())
             scanState.mainScanThread.join();
         gitRan = scanState.optionScanThread.joinable();  // started only after git --version worked
         waitForScan();
+        retry = ask && !stopSignal ? needingCredentials() : RepositoryList();
+        if (!retry.empty()) {
+            asking = true;  // no progress line over the prompts
+            fprintf(stderr, "repodeck-scan: %zu repositories want credentials; asking for each in turn\n", retry.size());
+            optionScan(retry, true);
+        }
     }
     {
         std::lock_guard<std::mutex> lock(end.mutex);
@@ -433,7 +447,13 @@ int main(int argc, char** argv) {
 
     if (json) {
         printer.printNew();
-        output.put(totalsLine(printer.all));
+        // A retried repository's record replaced its first one: printed again, the later line holds.
+        uint64_t scan;
+        std::vector<RepositoryState> rows = scanSummary.since(0, scan);
+        for (const RepositoryState& row : rows)
+            if (std::find(retry.begin(), retry.end(), row.path) != retry.end())
+                output.put(jsonLine(row));
+        output.put(totalsLine(rows));
     }
     for (const PaneTab* tab : panes) {
         if (panes.size() > 1)

@@ -238,10 +238,13 @@ void runWorker(const std::vector<std::string>& repositories, const GitSession& s
 
 }  // namespace
 
-void optionScan(RepositoryList list) {
+void optionScan(RepositoryList list, bool withCredentials) {
     scanState.optionScanRunning = true;
     std::vector<std::string> repositories(list.begin(), list.end());
-    scanSummary.clear();
+    if (withCredentials)
+        logsPane.write("Retry With Credentials: one repository at a time\n");
+    else
+        scanSummary.clear();
     scanState.repositoryCount = uint32_t(repositories.size());
     scanState.repositoriesDone = 0;
 
@@ -252,7 +255,8 @@ void optionScan(RepositoryList list) {
         }
 
     // Hooks run only from this empty folder, unless the user trusts them.
-    GitSession session{scanState.gitProgram, makePrivateFolder(), scanState.options.runHooks, false, ""};
+    GitSession session{scanState.gitProgram, makePrivateFolder(), scanState.options.runHooks, withCredentials,
+                       scanState.askPass};
     if (session.noHooks.empty()) {
         logsPane.write("[ERROR] No git command ran: no empty folder could be made to keep hooks from running\n");
         repositories.clear();
@@ -261,7 +265,8 @@ void optionScan(RepositoryList list) {
     // Workers beside this thread, which is the first; fewer when some cannot start.
     InOrder order(repositories.size());
     std::atomic<size_t> next{0};
-    int jobs = std::clamp(int(std::min<size_t>(size_t(scanState.jobs), repositories.size())), 1, maxJobs);
+    // Never two prompts at once.
+    int jobs = withCredentials ? 1 : std::clamp(int(std::min<size_t>(size_t(scanState.jobs), repositories.size())), 1, maxJobs);
     std::vector<std::thread> workers(size_t(jobs - 1));
     for (int i = 1; i < jobs; i++)
         if (!startThread(workers[size_t(i - 1)], "worker",
@@ -286,4 +291,24 @@ void optionScan(RepositoryList list) {
 
     scanState.setRepositoryInHand({});
     scanState.optionScanRunning = false;
+}
+
+RepositoryList needingCredentials() {
+    uint64_t scan;
+    RepositoryList list;
+    for (const RepositoryState& row : scanSummary.since(0, scan))
+        if (row.needsCredentials())
+            list.push_back(row.path);
+    return list;
+}
+
+void retryWithCredentials() {
+    RepositoryList list = needingCredentials();
+    if (list.empty() || scanState.busy())
+        return;
+    waitForScan();  // empties the finished threads' slots
+    scanState.abortRequested = false;
+    scanState.optionScanRunning = true;  // before the thread, so a stop never falls between
+    if (!startThread(scanState.optionScanThread, "retry", [list] { optionScan(list, true); }))
+        scanState.optionScanRunning = false;
 }

@@ -233,7 +233,11 @@ void ScanSummary::clear() {
 
 void ScanSummary::add(const RepositoryState& state) {
     std::lock_guard<std::mutex> lock(mutex);
-    rows.push_back(state);
+    auto same = std::find_if(rows.begin(), rows.end(), [&](const RepositoryState& row) { return row.path == state.path; });
+    if (same == rows.end())
+        return rows.push_back(state);
+    *same = state;
+    generation++;
 }
 
 std::vector<RepositoryState> ScanSummary::since(size_t from, uint64_t& scan) const {
@@ -242,4 +246,9 @@ std::vector<RepositoryState> ScanSummary::since(size_t from, uint64_t& scan) con
     if (from >= rows.size())
         return {};
     return std::vector<RepositoryState>(rows.begin() + std::ptrdiff_t(from), rows.end());
+}
+
+size_t ScanSummary::count(bool (RepositoryState::*test)() const) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return size_t(std::count_if(rows.begin(), rows.end(), [&](const RepositoryState& row) { return (row.*test)(); }));
 }

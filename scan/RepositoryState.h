@@ -71,10 +71,13 @@ std::string summaryCell(const RepositoryState& state, SummaryColumn column);
 class ScanSummary {
 public:
     void clear();
+    // Appends state, or replaces the record of its path (a view then starts over).
     void add(const RepositoryState& state);
     // The records from the index from on, and the scan they belong to (it
     // changes with every clear, so a view knows to start over).
     std::vector<RepositoryState> since(size_t from, uint64_t& scan) const;
+    // How many records pass test, without copying them.
+    size_t count(bool (RepositoryState::*test)() const) const;
 
 private:
     mutable std::mutex mutex;

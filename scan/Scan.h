@@ -24,7 +24,18 @@ bool startThread(std::thread& slot, const char* what, std::function<void()> body
 
 // The thread bodies.
 void mainScan();
-void optionScan(RepositoryList repositories);
+// With credentials, the repositories' records replace theirs in scanSummary
+// instead of starting it anew, one repository at a time, and git may ask the
+// user (scanState.askPass, or the terminal) for a password or a passphrase.
+void optionScan(RepositoryList repositories, bool withCredentials = false);
+
+// The repositories of the last scan whose fetch, pull or submodule update
+// wanted credentials.
+RepositoryList needingCredentials();
+
+// The window's "Retry N with credentials": a scan thread runs them in turn.
+// User interface thread only, while no scan runs.
+void retryWithCredentials();
 void readmeScan(RepositoryList repositories);
 
 // The "Scan Folder" button: stops the running scan, asks for a folder with

@@ -62,6 +62,9 @@ struct ScanState {
     // git --version. A child published while abortRequested is set is ended
     // at once, so a stop is never lost.
     ChildSlot children[maxJobs];
+    // With credentials: the program that asks for them when the user names
+    // none; empty for the terminal's own prompt.
+    std::string askPass;
     // The git program of this scan, found once by the main scan thread before
     // it starts the workers; empty when there is none.
     std::string gitProgram;

@@ -257,6 +257,11 @@ TEST_F(ScanCli, RunsNoProgramARepositoryNames) {
     }
     EXPECT_NE(readFile(temp / "ssh.log").find("-o BatchMode=yes"), std::string::npos) << "the user's ssh, in batch";
     EXPECT_NE(readFile(temp / "credential.log").find("get"), std::string::npos) << "the user's credential helper";
+    // --ask: then git asks, on the terminal.
+    sh(user + " && printf 'me\\nsecret\\n' | script -qec \"" + REPODECK_SCAN + " --ask " + tree / "copy/askpass" +
+       "\" /dev/null >" + ::quoted(temp / "asked") + " 2>&1");
+    EXPECT_NE(readFile(temp / "asked").find("Password for 'http://me@127.0.0.1:"), std::string::npos)
+        << readFile(temp / "asked");
 
     // Trusted hooks run; the programs of the configuration still do not.
     sh("rm -rf " + ::quoted(tree / "copy") + " && cp -a " + ::quoted(farm) + " " + ::quoted(tree / "copy"));
