@@ -178,10 +178,10 @@ TEST_F(MainWindowTest, GitGetsTheUsersProgramsNeverTheRepositorys) {
     writeFile(repository + pathSeparator + ".fakegit-config",
               "print local\\0core.fsmonitor\\nevil\\0global\\0core.sshcommand\\nssh -i key\\0\n");
     writeFile(repository + pathSeparator + ".fakegit-fetch",
-              "env GIT_CONFIG_KEY_0\nenv GIT_CONFIG_VALUE_0\nenv GIT_SSH_COMMAND\nenv GIT_TERMINAL_PROMPT\n");
+              "env GIT_CONFIG_KEY_0\nenv GIT_CONFIG_VALUE_0\nenv GIT_CONFIG_KEY_1\nenv GIT_SSH_COMMAND\nenv GIT_TERMINAL_PROMPT\n");
     ASSERT_TRUE(startMainScan(root.path().c_str()));
     waitForScan();
-    EXPECT_NE(updatesPane.text().find("core.fsmonitor\nfalse\nssh -i key -o BatchMode=yes\n0\n"), std::string::npos)
+    EXPECT_NE(updatesPane.text().find("core.fsmonitor\nfalse\ncore.hookspath\nssh -i key -o BatchMode=yes\n0\n"), std::string::npos)
         << updatesPane.text();
     EXPECT_NE(logsPane.text().find("Programs Not Run: " + repository + ": core.fsmonitor; hooks: post-merge\n"),
               std::string::npos) << logsPane.text();
