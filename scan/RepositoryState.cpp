@@ -55,6 +55,18 @@ bool RepositoryState::needsAttention() const {
            !inProgress.empty() || failed() || !fetchedRefs.empty() || pulledCommits || submodulesUpdated;
 }
 
+RepositoryState::Tone RepositoryState::tone() const {
+    if (failed())
+        return Tone::failed;
+    if (!summarized)
+        return Tone::unread;
+    if (staged || changed || untracked || conflicted || stashes || !inProgress.empty())
+        return Tone::changed;
+    if (ahead || behind || upstreamGone)
+        return Tone::moved;
+    return Tone::clean;
+}
+
 std::string RepositoryState::lastMessage() const {
     for (int i = operationCount - 1; i >= 0; i--)
         if (!operations[i].message.empty())
