@@ -17,7 +17,6 @@
 #include <vector>
 
 #ifdef _WIN32
-#define NOMINMAX
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>

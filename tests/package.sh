@@ -28,7 +28,7 @@ trap 'exit 130' INT TERM
 appstream_override=cid-desktopapp-is-not-rdns=info
 
 echo "lintian $deb"
-lintian --fail-on error,warning "$deb" 2>/dev/null
+lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian found errors or warnings"
 
 # One check at a time on this machine: dpkg takes no second client.
 exec 9>"${TMPDIR:-/tmp}/repodeck-package.lock"
@@ -61,7 +61,7 @@ else
     offered=$(bash -c '. /usr/share/bash-completion/bash_completion
         COMP_WORDS=(repodeck-scan --pane re) COMP_CWORD=2 COMP_LINE="repodeck-scan --pane re" COMP_POINT=23
         __load_completion repodeck-scan && complete -p repodeck-scan >/dev/null &&
-        { _repodeck_scan repodeck-scan re --pane; echo "${COMPREPLY[*]}"; }')
+        { _repodeck_scan repodeck-scan re --pane; echo "${COMPREPLY[*]}"; }') || true
     [ "$offered" = 'Repositories Remotes Read\ Me' ] || fail "bash completion after --pane re: $offered"
 fi
 flock -u 9
