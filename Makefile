@@ -1,5 +1,5 @@
 # The user's interface to repodeck's build: every target sets the machine up first.
-.PHONY: all setup linux windows run test sanitize bench clean
+.PHONY: all setup linux windows package run test sanitize bench clean
 
 BUILD := build
 CMAKE_LINUX := cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -19,14 +19,20 @@ windows: setup
 	@$(CMAKE_WINDOWS) -B $(BUILD)/windows $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD)/windows
 
+# build/linux/repodeck_<version>_amd64.deb and build/windows/repodeck-<version>-windows-x64.zip.
+package: linux windows
+	@cmake --build $(BUILD)/linux --target package
+	@cmake --build $(BUILD)/windows --target package
+
 run: linux
 	@$(BUILD)/linux/repodeck
 
-# What CI runs: warnings are errors here.
+# What CI runs: warnings are errors here; the packages are checked last.
 test: CMAKE_FLAGS += -DREPODECK_WERROR=ON
-test: linux windows
+test: package
 	ctest --test-dir $(BUILD)/linux --output-on-failure -j $(JOBS)
 	ctest --test-dir $(BUILD)/windows --output-on-failure -j $(JOBS)
+	sh tests/package.sh $(BUILD)/linux $(BUILD)/windows
 
 sanitize: setup
 	@$(CMAKE_LINUX) -B $(BUILD)/asan -DREPODECK_SANITIZE=address >/dev/null

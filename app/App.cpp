@@ -1,6 +1,8 @@
 #include "app/App.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include <imgui.h>
@@ -47,6 +49,19 @@ void waitForNextFrame(Clock::time_point& nextFrame) {
 }  // namespace
 
 int runApp(const char* folder) {
+    // Options print and end before any window; a folder named "-x" is "./-x".
+    if (folder && folder[0] == '-') {
+        bool version = !strcmp(folder, "--version");
+        if (version || !strcmp(folder, "--help")) {
+            fputs(version ? "repodeck " REPODECK_VERSION "\n"
+                          : "usage: repodeck [FOLDER]\n\nOpens the window and, given a FOLDER, scans it at once.\n"
+                            "See repodeck(1), or the README that the About tab opens.\n",
+                  stdout);
+            return fflush(stdout) != 0;
+        }
+        fprintf(stderr, "repodeck: unknown option: %s\nTry 'repodeck --help'.\n", folder);
+        return 2;
+    }
     // Window hidden, then maximised and shown, with its graphics device.
     if (!host::create("repodeck"))
         return 1;

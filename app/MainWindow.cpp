@@ -193,7 +193,7 @@ void drawReadmeLink() {
 
 void drawAbout() {
     ImGui::NewLine();
-    ImGui::TextUnformatted("repodeck 1.0");
+    ImGui::TextUnformatted("repodeck " REPODECK_VERSION);
     ImGui::NewLine();
     drawReadmeLink();
     ImGui::NewLine();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #define isatty _isatty
@@ -37,7 +38,7 @@ namespace {
 const char usage[] =
     "usage: repodeck-scan [--status] [--remote] [--fetch|--no-fetch] [--pull] [--submodule]\n"
     "                     [--readme] [--nested] [--run-hooks] [--ask] [--pane NAME]...\n"
-    "                     [--json] [--jobs N] FOLDER\n"
+    "                     [--json] [--jobs N] [--exit-code] [--color[=WHEN]] FOLDER\n"
     "\n"
     "Finds every git repository below FOLDER, runs the chosen git commands on each and\n"
     "prints the panes of the repodeck window. Only --fetch is on unless told otherwise.\n"
@@ -58,12 +59,17 @@ const char usage[] =
     "  --json        one JSON object per repository per line, and nothing else\n"
     "  --jobs N      work on N repositories at once (1 to 64, default 1; 0: one per\n"
     "                processor, 2 to 16); the output is the same for every N\n"
+    "  --exit-code   exit 3 when a repository needs attention, 4 when a command failed\n"
+    "  --color[=WHEN]\n"
+    "                the Summary pane in the window's colours: auto (the default) on a\n"
+    "                terminal unless NO_COLOR is set, always (WHEN left out), never\n"
     "  --help, --version\n"
     "\n"
     "On a terminal, control characters in the panes are shown escaped (\\x1b).\n"
-    "Exit status: 0 when the scan ran, 1 when git cannot be run, a part of the scan\n"
-    "cannot start or the output cannot be written, 2 for a usage error, 130 or 143\n"
-    "when stopped by SIGINT or SIGTERM (what was gathered is printed).\n";
+    "Exit status: 0 when the scan ran (3 or 4 with --exit-code), 1 when git cannot be\n"
+    "run, a part of the scan cannot start or the output cannot be written, 2 for a\n"
+    "usage error, 130 or 143 when stopped by SIGINT or SIGTERM (what was gathered is\n"
+    "printed).\n";
 
 // Set by the handler on the main thread, read by the watcher thread: a
 // lock-free atomic is both signal-safe and a proper hand-over between threads.
@@ -132,6 +138,7 @@ public:
         raw(text + start, length - start);
     }
     void put(const std::string& text) { put(text.data(), text.size()); }
+    void putCode(const char* sequence) { raw(sequence, strlen(sequence)); }  // never escaped
     void flush() {
         if (!error && fflush(stdout) != 0)
             error = errno;
@@ -209,13 +216,14 @@ std::string jsonLine(const RepositoryState& state) {
     return row.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
+size_t count(const std::vector<RepositoryState>& rows, bool (RepositoryState::*test)() const) {
+    return size_t(std::count_if(rows.begin(), rows.end(), [&](const RepositoryState& row) { return (row.*test)(); }));
+}
+
 std::string totalsLine(const std::vector<RepositoryState>& rows) {
-    auto count = [&](bool (RepositoryState::*test)() const) {
-        return std::count_if(rows.begin(), rows.end(), [&](const RepositoryState& row) { return (row.*test)(); });
-    };
     Json totals = {{"repositories", rows.size()},
-                   {"needAttention", count(&RepositoryState::needsAttention)},
-                   {"failed", count(&RepositoryState::failed)}};
+                   {"needAttention", count(rows, &RepositoryState::needsAttention)},
+                   {"failed", count(rows, &RepositoryState::failed)}};
     return Json{{"totals", totals}}.dump() + "\n";
 }
 
@@ -224,9 +232,21 @@ size_t displayWidth(const std::string& text) {
     return size_t(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xc0) != 0x80; }));
 }
 
+// The escape sequence that gives a Summary line its row's colour in the window.
+const char* ansiColour(RepositoryState::Tone tone) {
+    switch (tone) {
+    case RepositoryState::Tone::failed: return "\x1b[31m";  // red
+    case RepositoryState::Tone::unread: break;
+    case RepositoryState::Tone::changed: return "\x1b[33m";  // yellow
+    case RepositoryState::Tone::moved: return "\x1b[94m";    // light blue
+    case RepositoryState::Tone::clean: return "\x1b[32m";    // green
+    }
+    return "";
+}
+
 // The Summary pane: a legend, then an aligned table with one line per
 // repository, "*" first on the lines that need attention.
-std::string summaryTable(const std::vector<RepositoryState>& rows) {
+void printSummary(Output& output, const std::vector<RepositoryState>& rows, bool colour) {
     std::vector<std::vector<std::string>> cells(1);
     for (const char* name : summaryColumnNames)
         cells[0].push_back(name);
@@ -243,16 +263,34 @@ std::string summaryTable(const std::vector<RepositoryState>& rows) {
     for (const auto& line : cells)
         for (int column = 0; column < summaryColumnCount; column++)
             widths[column] = std::max(widths[column], displayWidth(line[column]));
-    std::string table = "Changes: +staged ~changed ?untracked !conflicted. Upstream: \u2191ahead \u2193behind. "
-                        "* needs attention.\n";
+    output.put("Changes: +staged ~changed ?untracked !conflicted. Upstream: \u2191ahead \u2193behind. "
+               "* needs attention.\n");
     for (size_t i = 0; i < cells.size(); i++) {
         std::string line = i > 0 && rows[i - 1].needsAttention() ? "* " : "  ";
         for (int column = 0; column < summaryColumnCount; column++)
             line += cells[i][column] + std::string(widths[column] - displayWidth(cells[i][column]) + 2, ' ');
         line.erase(line.find_last_not_of(' ') + 1);
-        table += line + "\n";
+        const char* code = colour && i > 0 ? ansiColour(rows[i - 1].tone()) : "";
+        output.putCode(code);
+        output.put(line);
+        output.putCode(*code ? "\x1b[m\n" : "\n");
     }
-    return table;
+}
+
+// --color=auto: colours only for a terminal that reads them.
+bool colourWanted() {
+    const char* noColour = getenv("NO_COLOR");
+    if (!isatty(fileno(stdout)) || (noColour && *noColour))
+        return false;
+#ifdef _WIN32
+    // Windows' console takes ANSI colours only once told to.
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(console, &mode) && SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#else
+    const char* term = getenv("TERM");
+    return !term || strcmp(term, "dumb") != 0;
+#endif
 }
 
 // While the user answers git's prompts on the terminal.
@@ -323,7 +361,8 @@ int main(int argc, char** argv) {
 #endif
     ScanOptions& options = scanState.options;
     std::vector<const PaneTab*> panes;  // null for the Summary
-    bool json = false, ask = false;
+    bool json = false, ask = false, exitCode = false;
+    const char* colour = "auto";
     const char* folder = nullptr;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
@@ -331,7 +370,7 @@ int main(int argc, char** argv) {
             fputs(usage, stdout);
             return 0;
         } else if (!strcmp(arg, "--version")) {
-            puts("repodeck-scan 1.0");
+            puts("repodeck-scan " REPODECK_VERSION);
             return 0;
         } else if (!strcmp(arg, "--status")) {
             options.statusEnabled = true;
@@ -355,6 +394,12 @@ int main(int argc, char** argv) {
             ask = true;
         } else if (!strcmp(arg, "--json")) {
             json = true;
+        } else if (!strcmp(arg, "--exit-code")) {
+            exitCode = true;
+        } else if (!strcmp(arg, "--color") || !strncmp(arg, "--color=", 8)) {
+            colour = arg[7] ? arg + 8 : "always";
+            if (strcmp(colour, "auto") && strcmp(colour, "always") && strcmp(colour, "never"))
+                return usageError("--color takes auto, always or never: ", arg);
         } else if (!strcmp(arg, "--jobs")) {
             char* end = nullptr;
             long jobs = ++i < argc ? strtol(argv[i], &end, 10) : -1;
@@ -399,7 +444,7 @@ int main(int argc, char** argv) {
         for (const PaneTab& tab : paneTabs)
             panes.push_back(&tab);
     // The extra state command per repository only when something shows it.
-    options.summaryEnabled = json || std::find(panes.begin(), panes.end(), nullptr) != panes.end();
+    options.summaryEnabled = json || exitCode || std::find(panes.begin(), panes.end(), nullptr) != panes.end();
     // Checked before the scan, which would otherwise run for nothing (and the
     // first pipe it made could take standard output's number).
     struct stat outputInfo;
@@ -460,7 +505,8 @@ int main(int argc, char** argv) {
             output.put("== " + std::string(tab ? tab->label : "Summary") + " ==\n");
         if (!tab) {
             uint64_t scan;
-            output.put(summaryTable(scanSummary.since(0, scan)));
+            printSummary(output, scanSummary.since(0, scan),
+                         !strcmp(colour, "always") || (!strcmp(colour, "auto") && colourWanted()));
             continue;
         }
         std::lock_guard<std::recursive_mutex> lock(tab->pane->mutex);  // printed in place: a pane may be huge
@@ -473,6 +519,11 @@ int main(int argc, char** argv) {
         return 130;
     if (stopSignal == SIGTERM)
         return 143;
+    if (gitRan && exitCode) {
+        uint64_t scan;
+        std::vector<RepositoryState> rows = scanSummary.since(0, scan);
+        return count(rows, &RepositoryState::failed) ? 4 : count(rows, &RepositoryState::needsAttention) ? 3 : 0;
+    }
     if (gitRan)
         return 0;
     // Logs, which may not be printed, says more.

@@ -74,19 +74,15 @@ void arrangeRows() {
     view.dirty = false;
 }
 
-// Failed; changed, waiting for credentials or holding programs that did not run; ahead or behind; clean: the most pressing state names the colour.
 ImVec4 colourOf(const RepositoryState& row) {
-    if (row.failed())
-        return ImVec4(0.95f, 0.35f, 0.35f, 1.0f);
-    if (row.needsCredentials() || !row.trust.empty())
-        return ImVec4(0.95f, 0.80f, 0.30f, 1.0f);
-    if (!row.summarized)
-        return ImGui::GetStyleColorVec4(ImGuiCol_Text);
-    if (row.staged || row.changed || row.untracked || row.conflicted || row.stashes || !row.inProgress.empty())
-        return ImVec4(0.95f, 0.80f, 0.30f, 1.0f);
-    if (row.ahead || row.behind || row.upstreamGone)
-        return ImVec4(0.40f, 0.75f, 0.95f, 1.0f);
-    return ImVec4(0.45f, 0.85f, 0.45f, 1.0f);
+    switch (row.tone()) {
+    case RepositoryState::Tone::failed: return ImVec4(0.95f, 0.35f, 0.35f, 1.0f);
+    case RepositoryState::Tone::unread: break;
+    case RepositoryState::Tone::changed: return ImVec4(0.95f, 0.80f, 0.30f, 1.0f);
+    case RepositoryState::Tone::moved: return ImVec4(0.40f, 0.75f, 0.95f, 1.0f);
+    case RepositoryState::Tone::clean: return ImVec4(0.45f, 0.85f, 0.45f, 1.0f);
+    }
+    return ImGui::GetStyleColorVec4(ImGuiCol_Text);
 }
 
 void drawRow(const RepositoryState& row, int index) {

@@ -63,6 +63,20 @@ bool RepositoryState::needsAttention() const {
            !trust.empty() || needsCredentials();
 }
 
+RepositoryState::Tone RepositoryState::tone() const {
+    if (failed())
+        return Tone::failed;
+    if (needsCredentials() || !trust.empty())
+        return Tone::changed;
+    if (!summarized)
+        return Tone::unread;
+    if (staged || changed || untracked || conflicted || stashes || !inProgress.empty())
+        return Tone::changed;
+    if (ahead || behind || upstreamGone)
+        return Tone::moved;
+    return Tone::clean;
+}
+
 std::string RepositoryState::lastMessage() const {
     for (int i = operationCount - 1; i >= 0; i--)
         if (!operations[i].message.empty())

@@ -43,6 +43,10 @@ struct RepositoryState {
     bool failed() const;  // a command failed, for a reason other than credentials, or no state
     bool needsCredentials() const;
     bool needsAttention() const;
+    // The most pressing state, which names the row's colour in the window and
+    // in a terminal.
+    enum class Tone { failed, unread, changed, moved, clean };
+    Tone tone() const;
     std::string lastMessage() const;  // the last line git had for this repository
 };
 

@@ -67,6 +67,7 @@ TEST_F(ScanCli, UsageErrorsExitTwoWithOneLineNamingTheProblem) {
         {{"--", tree.path(), "-second"}, "more than one folder given: -second"},
         {{"--jobs", "65", tree.path()}, "--jobs needs a number from 0 to 64"},
         {{"--json", "--pane", "Logs", tree.path()}, "--json prints no panes"},
+        {{"--color=sometimes", tree.path()}, "--color takes auto, always or never: --color=sometimes"},
     };
     for (const Case& c : cases) {
         Finished done = scan(c.args);
@@ -180,26 +181,37 @@ TEST_F(ScanCli, JsonAndSummaryShowOneRowPerRepository) {
     EXPECT_EQ(rows[1]["status"]["exitCode"], 128);
     EXPECT_EQ(rows[2], nlohmann::json::parse(R"({"totals":{"repositories":2,"needAttention":1,"failed":1}})"));
 
-    std::string table = scan({"--pane", "summary", "--no-fetch", tree.path()}).out;
+    std::string table = scan({"--pane", "summary", "--no-fetch", tree.path()}).out;  // no colours to a file
     size_t line = table.find("\n  " + tree / "caf\xe9\\nx ");
     EXPECT_LT(table.find(" main ", line), table.find('\n', line + 1)) << table;
     EXPECT_NE(table.find("\n* " + tree / "refused" + " "), std::string::npos) << table;
+    table = scan({"--pane", "summary", "--no-fetch", "--color", tree.path()}).out;
+    EXPECT_NE(table.find("\n\x1b[31m* " + tree / "refused" + " "), std::string::npos) << table;
+
+    // --exit-code: 0 when nothing needs attention, 3 when something does, 4 (over 3) when a command failed.
+    EXPECT_EQ(scan({"--exit-code", "--no-fetch", odd}).exitCode, 0);
+    writeFile(odd + "/untracked", "");
+    EXPECT_EQ(scan({"--exit-code", "--no-fetch", odd}).exitCode, 3);
+    EXPECT_EQ(scan({"--exit-code", "--no-fetch", tree.path()}).exitCode, 4);
 }
 
-// On a terminal, control characters of the panes are shown escaped; to a
-// file the bytes stay as they are.
+// On a terminal, control characters of the panes are shown escaped and the
+// Summary is in colour unless NO_COLOR says no; to a file the bytes stay as they are.
 TEST_F(ScanCli, EscapesControlCharactersOnlyOnATerminal) {
     std::string hostile = tree / "\x1b]0;title\x07\x1b[2K\xc2\x9b";
     std::filesystem::create_directories(hostile + "/.git");
-    int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
-    std::vector<std::string> args = {"--no-fetch", "--pane", "Repositories", tree.path()};
-    EXPECT_EQ(scan(args, ">" + ::quoted(ptsname(terminal))).exitCode, 0);
-    std::string shown(4096, '\0');
-    shown.resize(std::max<ssize_t>(0, read(terminal, shown.data(), shown.size())));
-    close(terminal);
-    EXPECT_NE(shown.find(tree.path() + "/\\x1b]0;title\\x07\\x1b[2K\\xc2\\x9b\r\n"), std::string::npos) << shown;
-    EXPECT_EQ(scan(args).out.find(hostile + "\n"), 0u);
+    std::vector<std::string> args = {"--no-fetch", "--pane", "Repositories", "--pane", "Summary", tree.path()};
+    for (std::string noColour : {"", "1"}) {
+        int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+        EXPECT_EQ(scan(args, ">" + ::quoted(ptsname(terminal)), "export TERM=xterm NO_COLOR=" + noColour).exitCode, 0);
+        std::string shown(4096, '\0');
+        shown.resize(std::max<ssize_t>(0, read(terminal, shown.data(), shown.size())));
+        close(terminal);
+        EXPECT_NE(shown.find(tree.path() + "/\\x1b]0;title\\x07\\x1b[2K\\xc2\\x9b\r\n"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("\r\n\x1b[31m* " + tree.path()) != std::string::npos, noColour.empty()) << shown;
+    }
+    EXPECT_EQ(scan(args).out.find("== Repositories ==\n" + hostile + "\n"), 0u);
 }
 
 // A tree of repositories whose configuration or hooks name programs, scanned
