@@ -1,7 +1,8 @@
 // The main window, its log panes and the frame loop in a real headless Dear
-// ImGui context, over a host that plays a script of events and records what
-// it is asked, and a picker that records where it opens.
+// ImGui context, over a host that plays a script of events and counts what it
+// is asked, and a picker that records where it opens.
 #include <chrono>
+#include <map>
 #include <sstream>
 #include <thread>
 #include <tuple>
@@ -20,11 +21,10 @@
 #include "tests/TempFolder.h"
 
 namespace {
-// What the loop asked of the host: c create, p poll, w wait, f a frame shown,
-// s shutdown (s! with abortRequested raised), d destroy (D with a context left).
-std::string calls, fonts;
-std::string events;  // one a handleEvents: n none, s some; closed when used up
-std::string keys;    // one a frame, held with Ctrl; a space for none
+int presented, waits;  // frames shown, waits for an event
+std::string events;    // one a handleEvents: n none, s some; closed when used up
+std::string keys;      // one a frame, held with Ctrl; a space for none
+std::string fonts;     // the font's size at each rebuild
 std::vector<std::string> titles, opened, pickerStarts;
 std::optional<std::string> picked;
 }  // namespace
@@ -35,14 +35,14 @@ std::optional<std::string> pickFolder(const std::string& start, uintptr_t owner)
 }
 
 namespace host {
-bool create(const char*) { calls += "c"; return true; }
+bool create(const char*) { return true; }
 void initBackends() {
     ImGui::GetIO().IniFilename = nullptr;  // a test leaves no imgui.ini behind
     ImGui::GetIO().DisplaySize = ImVec2(1280, 800);
     ImGui::GetIO().KeyMap[ImGuiKey_Space] = ImGuiKey_Space;  // which keyboard navigation asks for
 }
 Events handleEvents(double wait) {
-    calls += wait > 0 ? "w" : "p";
+    waits += wait > 0;
     char next = events[0];
     events.erase(0, 1);
     return next == 's' ? Events::some : next == 'n' ? Events::none : Events::closed;
@@ -53,10 +53,10 @@ void newFrame() {
     io.KeyCtrl = io.KeysDown[uint8_t(keys[0])] = keys[0] > ' ';
     keys.erase(0, 1);
 }
-void present(const float[4]) { calls += "f"; }
+void present(const float[4]) { presented++; }
 void reloadFontTexture() { fonts += std::to_string(int(ImGui::GetIO().Fonts->Fonts[0]->FontSize)) + " "; }
-void shutdownBackends() { calls += scanState.abortRequested ? "s!" : "s"; }
-void destroy() { calls += ImGui::GetCurrentContext() ? "D" : "d"; }
+void shutdownBackends() {}
+void destroy() {}
 bool isMinimised() { return false; }
 float contentScale() { return 1; }
 FontFiles fontFiles() { return {}; }
@@ -88,7 +88,7 @@ protected:
             ui.frame(draw, takeWindowKeys);
     }
     std::string text() { return ui.capture(draw); }
-    void click(ImVec2 pos) { ui.click(pos, draw, takeWindowKeys); }
+    void click(ImVec2 pos, int button = 0) { ui.click(pos, draw, takeWindowKeys, button); }
     // Clicks an item where a user finds it: the mouse sweeps the display
     // until Dear ImGui reports the item hovered.
     void click(ImGuiID id) {
@@ -110,6 +110,13 @@ protected:
             io.KeyShift = down && shift;
             frames(1);
         }
+    }
+    // A text box clicked, emptied with Ctrl+A, typed in and left with Enter.
+    void type(ImGuiID box, const char* text) {
+        click(box);
+        press(ImGuiKey_A, true);
+        ImGui::GetIO().AddInputCharactersUTF8(text);
+        press(ImGuiKey_Enter);
     }
     static ImGuiID tabId(const char* label) { return ImHashStr(label, 0, ImGui::FindWindowByName("Main")->GetID("#tabBar")); }
 
@@ -188,16 +195,46 @@ TEST_F(MainWindowTest, PickerStartsAtTheLastFolderAndRescanNeedsNone) {
     EXPECT_EQ(scanned, first.path() + " " + second.path() + " " + second.path() + " " + second.path() + " ");
 }
 
+// Each option box, alone, makes a scan run its command; Jobs outside 1 to 64
+// is taken as the nearer end.
+TEST_F(MainWindowTest, EachOptionBoxTicksWhatAScanRunsAndJobsStayInRange) {
+    TempFolder folder;
+    click("git fetch    ", "/Options_");  // the one ticked at start
+    for (auto [box, runs] : {std::pair{"git pull    ", "Pull"}, {"git submodule update    ", "Submodule"},
+                             {"git status    ", "Status"}, {"git remote    ", "Remote"},
+                             {"Display the first 128 characters of README.MD/.txt", "ReadMe"}, {"git fetch    ", "Fetch"}}) {
+        click(box, "/Options_");
+        scanFolderAt(folder.path());
+        waitForScan();
+        std::string logs = logsPane.text();
+        EXPECT_NE(logs.find("\n" + std::string(runs) + " Scan Beginning"), std::string::npos) << box;
+        EXPECT_EQ(logs.find(" Scan Beginning"), logs.rfind(" Scan Beginning")) << box;
+        click(box, "/Options_");
+        std::lock_guard<std::recursive_mutex> lock(logsPane.mutex);
+        logsPane.clear();
+    }
+    for (auto [typed, jobs] : {std::pair{"0", 1}, {"99", 64}, {"7", 7}}) {
+        type(Headless::window("Main")->GetID("Jobs"), typed);
+        EXPECT_EQ(scanState.jobs, jobs) << typed;
+    }
+    scanState.jobs = 1;
+}
+
 // The Summary tab, left of Logs where the window opens, lists the
-// repositories in list order, sorts them by a clicked header, hides the clean
-// ones on request and opens a double-clicked one.
-TEST_F(MainWindowTest, SummarySortsByAClickedHeaderAndOpensARow) {
+// repositories in list order, each in the colour of its most pressing state,
+// sorts them by a clicked header, keeps those needing attention or passing
+// the filter, opens a double-clicked one and copies a row's path.
+TEST_F(MainWindowTest, SummarySortsFiltersAndOpensARow) {
     scanSummary.clear();
-    for (auto [path, changed, fetchExit, refs] :
-         {std::tuple{"/c-failed", 0, 128, 2}, {"/b-changed", 2, 0, 10}, {"/a-clean", 0, 0, 0}}) {
+    for (auto [path, branch, changed, ahead, fetchExit, refs] :
+         {std::tuple{"/c-failed", "main", 0, 0, 128, 2}, {"/b-changed", "topic", 2, 0, 0, 10},
+          {"/a-clean", "main", 0, 0, 0, 0}, {"/d-ahead", "main", 0, 1, 0, 0}}) {
         RepositoryState row;
         row.path = path;
+        row.summarized = true;
+        row.branch = branch;
         row.changed = changed;
+        row.ahead = ahead;
         row.fetchedRefs.resize(size_t(refs));
         row.operations[fetchOperation] = {true, fetchExit, fetchExit ? "fatal: nope" : ""};
         scanSummary.add(row);
@@ -219,35 +256,45 @@ TEST_F(MainWindowTest, SummarySortsByAClickedHeaderAndOpensARow) {
         click(cell(column, 0));
         sorted += "| " + shown();
     }
-    EXPECT_EQ(sorted, "/c-failed /b-changed /a-clean | /a-clean /b-changed /c-failed | /c-failed /a-clean /b-changed | "
-                      "/b-changed /c-failed /a-clean | /c-failed /b-changed /a-clean | "  // up, down, unsorted
-                      "/a-clean /c-failed /b-changed ");  // 10 refs after 2
+    EXPECT_EQ(sorted, "/c-failed /b-changed /a-clean /d-ahead | /a-clean /b-changed /c-failed /d-ahead | "
+                      "/c-failed /a-clean /d-ahead /b-changed | /b-changed /c-failed /a-clean /d-ahead | "  // up, down
+                      "/c-failed /b-changed /a-clean /d-ahead | /a-clean /d-ahead /c-failed /b-changed ");  // 10 refs after 2
+    // The colour of a row: that of most of what is drawn in its Repository cell.
+    std::string colours;
+    for (int row = 1; row <= 4; row++) {
+        std::map<ImU32, int> seen;
+        for (int list = 0; list < ImGui::GetDrawData()->CmdListsCount; list++)
+            for (const ImDrawVert& vertex : ImGui::GetDrawData()->CmdLists[list]->VtxBuffer)
+                seen[vertex.col] += std::abs(vertex.pos.y - cell(repositoryColumn, row).y) < 6 &&
+                                    std::abs(vertex.pos.x - cell(repositoryColumn, row).x) < 40;
+        ImU32 c = std::max_element(seen.begin(), seen.end(), [](auto a, auto b) { return a.second < b.second; })->first;
+        int r = c & 255, g = c >> 8 & 255, b = c >> 16 & 255;
+        colours += b > r && b > g ? "blue " : g > r ? "green " : g > b + 50 ? "yellow " : "red ";
+    }
+    EXPECT_EQ(colours, "green blue red yellow ");
+    ImGui::GetIO().MousePos = cell(repositoryColumn, 3);  // git's last line in a tooltip too
+    EXPECT_NE(text().find("\nfatal: nope\n"), std::string::npos);
+
     click(ImHashStr("Needs attention only", 0, tabId("Summary")));
-    EXPECT_EQ(shown(), "/c-failed /b-changed ");
+    EXPECT_EQ(shown(), "/d-ahead /c-failed /b-changed ");
+    ImGuiID filter = ImHashStr("##summaryFilter", 0, tabId("Summary"));
+    for (auto [typed, kept] : {std::pair{"topic", "/b-changed "}, {"-FAILED", "/d-ahead /b-changed "}}) {
+        type(filter, typed);  // the branch too, letters' case ignored
+        EXPECT_EQ(shown(), kept) << typed;
+    }
     click(cell(repositoryColumn, 2));
     click(cell(repositoryColumn, 2));
     EXPECT_EQ(opened, std::vector<std::string>{"/b-changed"});
-    ImGui::GetIO().MousePos = cell(repositoryColumn, 1);  // git's last line in a tooltip too
-    EXPECT_NE(text().find("\nfatal: nope\n"), std::string::npos);
+    click(cell(repositoryColumn, 1), 1);
+    click(Headless::window("##Popup")->GetID("Copy path"));
+    EXPECT_EQ(ui.clipboard, "/d-ahead");
+    type(filter, "");
 
     // Round the bar to About, whose README link says when nothing opened it.
     press(ImGuiKey_Tab, true, true);
     click(ImHashStr("/doc/README.md", 0, tabId("About")));
     EXPECT_NE(text().find("Nothing on this desktop opened /doc/README.md.\n"), std::string::npos);
 }
-
-TEST_F(MainWindowTest, EachCheckBoxFlipsItsOwnOption) {
-    ScanOptions& o = scanState.options;
-    for (auto [label, flag] : {std::pair{"git fetch    ", &o.fetchEnabled}, {"git pull    ", &o.pullEnabled},
-                               {"git submodule update    ", &o.submoduleEnabled}, {"git status    ", &o.statusEnabled},
-                               {"git remote    ", &o.remoteEnabled},
-                               {"Display the first 128 characters of README.MD/.txt", &o.readmeEnabled}})
-        for (bool was : {flag->load(), !flag->load()}) {
-            click(label, "/Options_");
-            EXPECT_NE(*flag, was) << label;
-        }
-}
-
 // A pane shows the lines that pass its filter, also as they arrive (the open
 // last line too) and under a new filter; Copy takes exactly those, one line
 // feed each, or past what the clipboard takes nothing, saying so once in the
@@ -316,14 +363,22 @@ TEST_F(MainWindowTest, PaneFiltersAMillionLinesAcrossFramesAndScrolls) {
     press(ImGuiKey_Escape);
 }
 
-// Idle, the loop draws a few frames after an event and then only waits; a
-// wait that brings nothing draws nothing. Zoom keys rebuild the font.
+// Idle, the loop waits for events instead of drawing: as many frames after
+// fifty empty waits as after five, and more after an event. Zoom keys rebuild
+// the font larger, back and smaller.
 TEST(AppTest, DrawsOnlyAfterEventsAndRebuildsTheFontOnZoom) {
-    scanState.abortRequested = false;
-    events = "nnnnnsnnnnn";
+    std::map<std::string, std::pair<int, int>> drawn;  // frames, waits
     keys = "= = 0-";
-    EXPECT_EQ(runApp(), 0);
-    EXPECT_EQ(calls, "c" "pfpfpf" "www" "fpfpfpf" "www" "s!d");
+    for (std::string script : {std::string("nnnnn"), std::string(50, 'n'), std::string("nnnnnsnnnnn")}) {
+        presented = waits = 0;
+        events = script;
+        scanState.abortRequested = false;
+        EXPECT_EQ(runApp(), 0);
+        drawn[script] = {presented, waits};
+    }
+    EXPECT_EQ(drawn["nnnnn"].first, drawn[std::string(50, 'n')].first);
+    EXPECT_EQ(drawn[std::string(50, 'n')].second - drawn["nnnnn"].second, 45);
+    EXPECT_GT(drawn["nnnnnsnnnnn"].first, drawn["nnnnn"].first);
     EXPECT_EQ(fonts, "14 16 13 12 ");
 }
 
