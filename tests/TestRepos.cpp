@@ -63,13 +63,6 @@ void resetScanState() {
     scanState.jobs = 1;
 }
 
-int occurrences(const std::string& text, const std::string& needle) {
-    int count = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
-        count++;
-    return count;
-}
-
 bool waitForFile(const std::string& path) {
     for (int i = 0; i < 3000 && access(path.c_str(), F_OK) != 0; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -17,8 +17,6 @@ std::string quoted(const std::string& text);
 void copyFarm(const std::string& folder);
 // Empties the panes, puts options and flags back as at start-up (they live on).
 void resetScanState();
-// How often needle occurs in text, without overlaps.
-int occurrences(const std::string& text, const std::string& needle);
 // Waits for path to exist; false after 30 s, so a broken test fails, not hangs.
 bool waitForFile(const std::string& path);
 
