@@ -1,8 +1,5 @@
 // Whole scans in the process: the option scan on a farm of real repositories
-// (tests/farm.sh, file:// remotes), and starts and stops with a stand-in
-// folder picker and the stand-in git. What each git operation shows in its
-// pane, in Compacts, in Logs and in the records; a stop leaves every thread
-// ended, every child gone and the closing lines written.
+// (tests/farm.sh), and starts and stops with a stand-in picker and git.
 #include <filesystem>
 #include <functional>
 #include <sys/wait.h>
@@ -28,10 +25,6 @@ using Flag = std::atomic<bool> ScanOptions::*;
 const Flag status = &ScanOptions::statusEnabled, remote = &ScanOptions::remoteEnabled,
            fetch = &ScanOptions::fetchEnabled, pull = &ScanOptions::pullEnabled,
            submodule = &ScanOptions::submoduleEnabled;
-
-std::string errorBlock(const std::string& label, const std::string& folder, int code) {
-    return sep + label + "\nFolder: " + folder + "\nError Code: " + std::to_string(code) + "\n";
-}
 
 // Whether text is all of pattern, where * stands for any text and @ for path.
 bool matches(const std::string& text, std::string pattern, const std::string& path = "") {
@@ -211,9 +204,8 @@ protected:
 };
 
 // A stop while four workers wait in git: every child ends at once, each
-// repository in hand writes its -1 block and its lines, no other begins,
-// every scan thread ends with its closing lines, and Logs says once that the
-// scan was stopped.
+// repository in hand writes its -1 block, no other begins, every scan thread
+// ends with its closing lines, and Logs says once that the scan was stopped.
 TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) {
     std::vector<std::string> inHand = {first, temp / "r0", temp / "r1", temp / "r2"};  // the first four in walk order
     for (const std::string& folder : {inHand[1], inHand[2], inHand[3], temp / "r3"})
@@ -230,7 +222,8 @@ TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) 
     EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD) << "a child was left";
     std::string logs = logsPane.text(), updates;
     for (const std::string& repository : inHand) {
-        EXPECT_NE(logs.find(errorBlock("[ERROR] Fetch", repository, -1) + "fetching\n\n" + sep), std::string::npos);
+        EXPECT_NE(logs.find(sep + "[ERROR] Fetch\nFolder: " + repository + "\nError Code: -1\nfetching\n\n" + sep),
+                  std::string::npos);
         updates += "git fetch: " + repository + "\nfetching\n\n" + sep;
     }
     EXPECT_EQ(occurrences(logs, "Error Code: -1\n"), 4) << logs;
