@@ -1,5 +1,5 @@
 # The user's interface to repodeck's build: every target sets the machine up first.
-.PHONY: all setup linux windows package run test sanitize bench clean
+.PHONY: all setup linux windows package run test budget sanitize bench clean
 
 BUILD := build
 CMAKE_LINUX := cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -33,6 +33,15 @@ test: package
 	ctest --test-dir $(BUILD)/linux --output-on-failure -j $(JOBS)
 	ctest --test-dir $(BUILD)/windows --output-on-failure -j $(JOBS)
 	sh tests/package.sh $(BUILD)/linux $(BUILD)/windows
+	@$(MAKE) --no-print-directory budget
+
+# The tests' size against the product's: every file under tests/, and the C++
+# under app/ log/ exec/ scan/, in lines; the ratio is kept at most 0.35.
+budget:
+	@tests=$$(git ls-files 'tests/*' | xargs cat | wc -l); \
+	code=$$(git ls-files 'app/*' 'log/*' 'exec/*' 'scan/*' | grep -E '\.(cpp|cc|h|hpp|c)$$' | xargs cat | wc -l); \
+	echo "tests/: $$tests lines"; echo "product code: $$code lines"; \
+	awk -v t=$$tests -v c=$$code 'BEGIN { printf "ratio: %.2f (at most 0.35)\n", t / c }'
 
 sanitize: setup
 	@$(CMAKE_LINUX) -B $(BUILD)/asan -DREPODECK_SANITIZE=address >/dev/null

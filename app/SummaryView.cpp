@@ -57,9 +57,9 @@ void arrangeRows() {
     view.shown.clear();
     for (int i = 0; i < int(view.rows.size()); i++) {
         const RepositoryState& row = view.rows[i];
-        std::string branch = summaryCell(row, branchColumn);
-        if ((!view.attentionOnly || row.needsAttention()) &&
-            (view.filter.PassFilter(row.path.c_str()) || (!branch.empty() && view.filter.PassFilter(branch.c_str()))))
+        // One text for both cells, so a "-word" in either leaves the row out.
+        std::string cells = row.path + "\n" + summaryCell(row, branchColumn);
+        if ((!view.attentionOnly || row.needsAttention()) && view.filter.PassFilter(cells.c_str()))
             view.shown.push_back(i);
     }
     if (view.sortColumn >= 0) {

@@ -47,11 +47,11 @@ public:
         return saved;
     }
 
-    // The left button pressed and released at pos, a frame each.
-    void click(ImVec2 pos, const Draw& draw, const Draw& before = nullptr) {
+    // A button (0 the left) pressed and released at pos, a frame each.
+    void click(ImVec2 pos, const Draw& draw, const Draw& before = nullptr, int button = 0) {
         ImGui::GetIO().MousePos = pos;
         for (bool down : {false, true, false}) {
-            ImGui::GetIO().MouseDown[0] = down;
+            ImGui::GetIO().MouseDown[button] = down;
             frame(draw, before);
         }
     }

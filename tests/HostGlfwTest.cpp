@@ -1,6 +1,5 @@
-// The Linux host under a virtual X server: what ends its idle wait, the folder
-// picker it owns and the opener of the About tab's README. The real host
-// file's main calls runApp, which here runs the tests instead of the window.
+// The Linux host under a virtual X server: what ends its idle wait, its folder
+// picker and its opener. The host's main calls runApp, which here runs the tests.
 #include <gtest/gtest.h>  // before X11's headers, whose macros clash with its names
 
 #include <csignal>
@@ -28,8 +27,7 @@ int runApp(const char* argument) {
 
 namespace {
 
-// Text in a pane, the close box and a signal each end a wait of 30 seconds
-// long before it runs out.
+// Text in a pane, the close box and a signal each end a 30 s wait long before it runs out.
 TEST(HostGlfwTest, PaneTextCloseBoxAndSignalsEndTheIdleWait) {
     ASSERT_TRUE(host::create("repodeck test"));
     for (int i = 0; i < 50 && host::handleEvents(0.1) != host::Events::none; i++) {
@@ -54,9 +52,8 @@ TEST(HostGlfwTest, PaneTextCloseBoxAndSignalsEndTheIdleWait) {
     host::destroy();
 }
 
-// Reads the open picker once it shows a folder (the folder, the window it
-// stays above), then cancels it; after 20 s it cancels whatever shows, so a
-// picker that never shows its folder fails instead of hanging.
+// Reads the open picker's folder and owner once it shows a folder, then
+// cancels it; after 20 s whatever shows, so a broken picker fails, not hangs.
 gboolean inspectPicker(gpointer data) {
     auto& [seen, tries] = *static_cast<std::pair<std::string, int>*>(data);
     bool giveUp = ++tries > 200;
@@ -88,9 +85,8 @@ TEST(HostGlfwTest, PickerOpensAtTheStartFolderOrHomeAboveTheWindow) {
     host::destroy();
 }
 
-// A stand-in xdg-open, first on the search path, writes its arguments and
-// where its standard streams lead, then waits until the test lets it end: the
-// path reaches it whole, and openLink returns at once with nothing to reap.
+// A stand-in xdg-open writes its arguments and where its streams lead, then
+// waits: the path reaches it whole, and openLink returns at once, nothing to reap.
 TEST(HostGlfwTest, OpenerGetsThePathAsOneArgumentAndIsNotWaitedFor) {
     auto noChildren = [] { return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; };
     TempFolder bin, out;

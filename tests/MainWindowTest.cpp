@@ -1,10 +1,9 @@
-// The main window, its log panes and the frame loop in a real headless Dear
-// ImGui context, over a host that plays a script of events and records what
-// it is asked, and a picker that records where it opens.
+// The main window and the frame loop in a real headless Dear ImGui context,
+// over a host that plays a script of events and a picker that records its start.
 #include <chrono>
+#include <map>
 #include <sstream>
 #include <thread>
-#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -20,11 +19,9 @@
 #include "tests/TempFolder.h"
 
 namespace {
-// What the loop asked of the host: c create, p poll, w wait, f a frame shown,
-// s shutdown (s! with abortRequested raised), d destroy (D with a context left).
-std::string calls, fonts;
-std::string events;  // one a handleEvents: n none, s some; closed when used up
-std::string keys;    // one a frame, held with Ctrl; a space for none
+int presented, waits;       // frames shown, waits for an event
+std::string events, keys;  // one a handleEvents (n none, s some, closed when used up); one a frame, with Ctrl
+std::string fonts;         // the font's size at each rebuild
 std::vector<std::string> titles, opened, pickerStarts;
 std::optional<std::string> picked;
 }  // namespace
@@ -35,14 +32,14 @@ std::optional<std::string> pickFolder(const std::string& start, uintptr_t owner)
 }
 
 namespace host {
-bool create(const char*) { calls += "c"; return true; }
+bool create(const char*) { return true; }
 void initBackends() {
     ImGui::GetIO().IniFilename = nullptr;  // a test leaves no imgui.ini behind
     ImGui::GetIO().DisplaySize = ImVec2(1280, 800);
     ImGui::GetIO().KeyMap[ImGuiKey_Space] = ImGuiKey_Space;  // which keyboard navigation asks for
 }
 Events handleEvents(double wait) {
-    calls += wait > 0 ? "w" : "p";
+    waits += wait > 0;
     char next = events[0];
     events.erase(0, 1);
     return next == 's' ? Events::some : next == 'n' ? Events::none : Events::closed;
@@ -53,10 +50,10 @@ void newFrame() {
     io.KeyCtrl = io.KeysDown[uint8_t(keys[0])] = keys[0] > ' ';
     keys.erase(0, 1);
 }
-void present(const float[4]) { calls += "f"; }
+void present(const float[4]) { presented++; }
 void reloadFontTexture() { fonts += std::to_string(int(ImGui::GetIO().Fonts->Fonts[0]->FontSize)) + " "; }
-void shutdownBackends() { calls += scanState.abortRequested ? "s!" : "s"; }
-void destroy() { calls += ImGui::GetCurrentContext() ? "D" : "d"; }
+void shutdownBackends() {}
+void destroy() {}
 bool isMinimised() { return false; }
 float contentScale() { return 1; }
 FontFiles fontFiles() { return {}; }
@@ -77,20 +74,21 @@ protected:
         for (std::vector<std::string>* list : {&titles, &opened, &pickerStarts})
             list->clear();
         scanState.abortRequested = false;
-        std::lock_guard<std::recursive_mutex> lock(logsPane.mutex);
-        logsPane.clear();
+        clear();
         frames(2);
     }
     void TearDown() override { stopScan(); }
-
+    static void clear() {
+        std::lock_guard<std::recursive_mutex> lock(logsPane.mutex);
+        logsPane.clear();
+    }
     void frames(int count) {
         for (int i = 0; i < count; i++)
             ui.frame(draw, takeWindowKeys);
     }
     std::string text() { return ui.capture(draw); }
-    void click(ImVec2 pos) { ui.click(pos, draw, takeWindowKeys); }
-    // Clicks an item where a user finds it: the mouse sweeps the display
-    // until Dear ImGui reports the item hovered.
+    void click(ImVec2 pos, int button = 0) { ui.click(pos, draw, takeWindowKeys, button); }
+    // Where a user finds the item: the mouse sweeps the display until Dear ImGui reports it hovered.
     void click(ImGuiID id) {
         ImGuiIO& io = ImGui::GetIO();
         for (io.MousePos.y = 4; io.MousePos.y < io.DisplaySize.y; io.MousePos.y += 10)
@@ -101,8 +99,7 @@ protected:
     }
     // A button of the main window, or of the first child whose name holds window.
     void click(const char* label, const char* window = "Main") { click(Headless::window(window)->GetID(label)); }
-    // A key held for one frame with Ctrl and Shift as given.
-    void press(int key, bool ctrl = false, bool shift = false) {
+    void press(int key, bool ctrl = false, bool shift = false) {  // held for one frame
         for (bool down : {true, false}) {
             ImGuiIO& io = ImGui::GetIO();
             io.KeysDown[key] = down;
@@ -111,11 +108,17 @@ protected:
             frames(1);
         }
     }
+    // Into a text box, as a user does: box 0 is the pane's, reached with
+    // Escape (which empties it) and Ctrl+F; another is clicked and emptied with Ctrl+A.
+    void type(const char* text, ImGuiID box = 0) {
+        box ? click(box) : press(ImGuiKey_Escape);
+        box ? press(ImGuiKey_A, true) : press(host::keyIndex(host::Key::f), true);
+        ImGui::GetIO().AddInputCharactersUTF8(text);
+        press(ImGuiKey_Enter);
+    }
     static ImGuiID tabId(const char* label) { return ImHashStr(label, 0, ImGui::FindWindowByName("Main")->GetID("#tabBar")); }
-
-    // The Logs pane's lines as drawn, below its filter box and above the
-    // labels of the tabs after it, without the empty lines that Dear ImGui's
-    // log puts between the steps of a clipper.
+    // The Logs pane's lines as drawn, between its filter box and the next tabs'
+    // labels, without the empty lines Dear ImGui's log puts between a clipper's steps.
     std::string shown() {
         std::string all = text(), lines, line;
         size_t start = all.find("---\n") + 4;
@@ -129,23 +132,15 @@ protected:
         click("Copy", "/Logs_");
         return ui.clipboard;
     }
-    // As a user does: Escape empties the box, Ctrl+F gives it the keys, then the text and Enter.
-    void filterBy(const char* text) {
-        press(ImGuiKey_Escape);
-        press(host::keyIndex(host::Key::f), true);
-        ImGui::GetIO().AddInputCharactersUTF8(text);
-        press(ImGuiKey_Enter);
-    }
 
     bool animating = false;  // what drawMainWindow said of the last frame
     Headless::Draw draw = [this] { animating = drawMainWindow(); };
     Headless ui;
 };
 
-// A scan over repositories whose stand-in git fetch sleeps for a minute: the
-// status line and the title count them beside the spinner (the title written
-// only when it changes); "Stop" ends the scan and its git child and opens no
-// picker.
+// While the stand-in git fetch sleeps, the status line and the title (written
+// only when it changes) count the repositories; "Stop" ends the scan and its
+// git and opens no picker.
 TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
     TempFolder root;
     for (std::string name : {"one", "two", "three"}) {
@@ -160,8 +155,8 @@ TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
     EXPECT_EQ(titles, (std::vector<std::string>{"repodeck", "repodeck - 1 of 3"}));
     click("Stop");
     EXPECT_FALSE(scanState.busy() || scanState.childRunning());
-    EXPECT_NE(logsPane.text().find("Error Code: -1\n"), std::string::npos) << logsPane.text();
-    EXPECT_TRUE(logsPane.text().ends_with("Scan Stopped !!!\n"));
+    EXPECT_TRUE(logsPane.text().ends_with("Error Code: -1\n\n" + std::string(separatorLine) + "Fetch Scan Finished !!!\n"
+                                          "Scan Stopped !!!\n")) << logsPane.text();
     EXPECT_NE(text().find("Path: " + root.path() + "  \n"), std::string::npos);
     EXPECT_EQ(titles.back(), "repodeck");
     EXPECT_TRUE(pickerStarts.empty());
@@ -208,18 +203,42 @@ TEST_F(MainWindowTest, PickerStartsAtTheLastFolderAndRescanNeedsNone) {
     EXPECT_EQ(scanned, first.path() + " " + second.path() + " " + second.path() + " " + second.path() + " ");
 }
 
-// The Summary tab, left of Logs where the window opens, lists the
-// repositories in list order, sorts them by a clicked header, hides the clean
-// ones on request and opens a double-clicked one.
-TEST_F(MainWindowTest, SummarySortsByAClickedHeaderAndOpensARow) {
+// Each option box alone makes a scan run its command; Jobs outside 1 to 64 is taken as the nearer end.
+TEST_F(MainWindowTest, EachOptionBoxTicksWhatAScanRunsAndJobsStayInRange) {
+    TempFolder folder;
+    click("git fetch    ", "/Options_");  // the one ticked at start
+    for (auto [box, runs] : {std::pair{"git pull    ", "\nPull"}, {"git submodule update    ", "\nSubmodule"},
+                             {"git status    ", "\nStatus"}, {"git remote    ", "\nRemote"},
+                             {"Display the first 128 characters of README.MD/.txt", "\nReadMe"}, {"git fetch    ", "\nFetch"}}) {
+        click(box, "/Options_");
+        scanFolderAt(folder.path());
+        waitForScan();
+        std::string logs = logsPane.text();
+        EXPECT_NE(logs.find(runs + std::string(" Scan Beginning")), std::string::npos) << box;
+        EXPECT_EQ(logs.find(" Scan Beginning"), logs.rfind(" Scan Beginning")) << box;
+        click(box, "/Options_");
+        clear();
+    }
+    for (auto [typed, jobs] : {std::pair{"0", 1}, {"99", 64}, {"7", 7}}) {
+        type(typed, Headless::window("Main")->GetID("Jobs"));
+        EXPECT_EQ(scanState.jobs, jobs) << typed;
+    }
+    scanState.jobs = 1;
+}
+
+// The Summary tab, left of Logs where the window opens: rows in list order,
+// each in the colour of its most pressing state, sorted by a clicked header,
+// kept when needing attention or passing the filter; a double click opens a
+// row, its menu copies the path.
+TEST_F(MainWindowTest, SummarySortsFiltersAndOpensARow) {
     scanSummary.clear();
-    for (auto [path, changed, fetchExit, refs] :
-         {std::tuple{"/c-failed", 0, 128, 2}, {"/b-changed", 2, 0, 10}, {"/a-clean", 0, 0, 0}}) {
+    for (auto [path, branch, changed, ahead, fetchExit, refs] :
+         {std::tuple{"/c-failed", "main", 0, 0, 128, 2}, {"/b-changed", "topic", 2, 0, 0, 10},
+          {"/a-clean", "main", 0, 0, 0, 0}, {"/d-ahead", "main", 0, 1, 0, 0}}) {
         RepositoryState row;
-        row.path = path;
-        row.changed = changed;
-        row.fetchedRefs.resize(size_t(refs));
+        row.path = path, row.summarized = true, row.branch = branch, row.ahead = ahead, row.changed = changed;
         row.operations[fetchOperation] = {true, fetchExit, fetchExit ? "fatal: nope" : ""};
+        row.fetchedRefs.resize(size_t(refs));
         scanSummary.add(row);
     }
     press(ImGuiKey_Tab, true, true);  // Ctrl+Shift+Tab: tabs, not windows
@@ -239,33 +258,41 @@ TEST_F(MainWindowTest, SummarySortsByAClickedHeaderAndOpensARow) {
         click(cell(column, 0));
         sorted += "| " + shown();
     }
-    EXPECT_EQ(sorted, "/c-failed /b-changed /a-clean | /a-clean /b-changed /c-failed | /c-failed /a-clean /b-changed | "
-                      "/b-changed /c-failed /a-clean | /c-failed /b-changed /a-clean | "  // up, down, unsorted
-                      "/a-clean /c-failed /b-changed ");  // 10 refs after 2
+    EXPECT_EQ(sorted, "/c-failed /b-changed /a-clean /d-ahead | /a-clean /b-changed /c-failed /d-ahead | "
+                      "/c-failed /a-clean /d-ahead /b-changed | /b-changed /c-failed /a-clean /d-ahead | "  // up, down
+                      "/c-failed /b-changed /a-clean /d-ahead | /a-clean /d-ahead /c-failed /b-changed ");  // 10 refs after 2
+    std::string colours;  // of most of what is drawn in each row's first cell
+    for (int row = 1; row <= 4; row++) {
+        std::map<ImU32, int> seen;
+        for (int list = 0; list < ImGui::GetDrawData()->CmdListsCount; list++)
+            for (const ImDrawVert& vertex : ImGui::GetDrawData()->CmdLists[list]->VtxBuffer)
+                seen[vertex.col] += std::abs(vertex.pos.y - cell(repositoryColumn, row).y) < 6 &&
+                                    std::abs(vertex.pos.x - cell(repositoryColumn, row).x) < 40;
+        ImU32 c = std::max_element(seen.begin(), seen.end(), [](auto a, auto b) { return a.second < b.second; })->first;
+        int r = c & 255, g = c >> 8 & 255, b = c >> 16 & 255;
+        colours += b > r && b > g ? "blue " : g > r ? "green " : g > b + 50 ? "yellow " : "red ";
+    }
+    EXPECT_EQ(colours, "green blue red yellow ");
+    ImGui::GetIO().MousePos = cell(repositoryColumn, 3);  // git's last line in a tooltip too
+    EXPECT_NE(text().find("\nfatal: nope\n"), std::string::npos);
+
     click(ImHashStr("Needs attention only", 0, tabId("Summary")));
-    EXPECT_EQ(shown(), "/c-failed /b-changed ");
+    EXPECT_EQ(shown(), "/d-ahead /c-failed /b-changed ");
+    ImGuiID filter = ImHashStr("##summaryFilter", 0, tabId("Summary"));
+    for (auto [typed, kept] : {std::pair{"topic", "/b-changed "}, {"-FAILED", "/d-ahead /b-changed "}}) {
+        type(typed, filter);  // the branch too, letters' case ignored
+        EXPECT_EQ(shown(), kept) << typed;
+    }
     click(cell(repositoryColumn, 2));
     click(cell(repositoryColumn, 2));
     EXPECT_EQ(opened, std::vector<std::string>{"/b-changed"});
-    ImGui::GetIO().MousePos = cell(repositoryColumn, 1);  // git's last line in a tooltip too
-    EXPECT_NE(text().find("\nfatal: nope\n"), std::string::npos);
-
-    // Round the bar to About, whose README link says when nothing opened it.
-    press(ImGuiKey_Tab, true, true);
+    click(cell(repositoryColumn, 1), 1);
+    click(Headless::window("##Popup")->GetID("Copy path"));
+    EXPECT_EQ(ui.clipboard, "/d-ahead");
+    type("", filter);
+    press(ImGuiKey_Tab, true, true);  // round the bar to About, whose link says when nothing opened it
     click(ImHashStr("/doc/README.md", 0, tabId("About")));
     EXPECT_NE(text().find("Nothing on this desktop opened /doc/README.md.\n"), std::string::npos);
-}
-
-TEST_F(MainWindowTest, EachCheckBoxFlipsItsOwnOption) {
-    ScanOptions& o = scanState.options;
-    for (auto [label, flag] : {std::pair{"git fetch    ", &o.fetchEnabled}, {"git pull    ", &o.pullEnabled},
-                               {"git submodule update    ", &o.submoduleEnabled}, {"git status    ", &o.statusEnabled},
-                               {"git remote    ", &o.remoteEnabled},
-                               {"Display the first 128 characters of README.MD/.txt", &o.readmeEnabled}})
-        for (bool was : {flag->load(), !flag->load()}) {
-            click(label, "/Options_");
-            EXPECT_NE(*flag, was) << label;
-        }
 }
 
 // A pane shows the lines that pass its filter, also as they arrive (the open
@@ -277,26 +304,22 @@ TEST_F(MainWindowTest, PaneShowsAndCopiesTheLinesThatPassItsFilter) {
         EXPECT_EQ(shown(), lines);
         EXPECT_EQ(copied(), lines);
     };
-    expectLines("");
     logsPane.addLog("alpha one\nbeta two\nalpha thr");
     expectLines("alpha one\nbeta two\nalpha thr\n");
     logsPane.addLog("ee\n");
-    filterBy("-three,alpha");
+    type("-three,alpha");
     expectLines("alpha one\n");
     logsPane.write("alpha fo");
     expectLines("alpha one\nalpha fo\n");
     logsPane.write("ur\nbeta five\n");
     expectLines("alpha one\nalpha four\n");
-    filterBy("beta");
-    expectLines("beta two\nbeta five\n");
+    type("beta");
     for (size_t limit : {20, 19}) {  // the 19 bytes shown and a terminating zero, or one byte less
         LogPane::clipboardLimit = limit;
         EXPECT_EQ(copied(), limit == 20 ? "beta two\nbeta five\n" : "untouched");
     }
     LogPane::clipboardLimit = SIZE_MAX;
-    std::string all = logsPane.text();
-    EXPECT_NE(all.find("[repodeck] Copy: "), std::string::npos);
-    EXPECT_EQ(all.find("[repodeck] Copy: "), all.rfind("[repodeck] Copy: "));
+    EXPECT_EQ(occurrences(logsPane.text(), "[repodeck] Copy: "), 1);
     click("Clear", "/Logs_");
     logsPane.addLog("alpha\nbeta\n");
     expectLines("beta\n");
@@ -307,21 +330,19 @@ TEST_F(MainWindowTest, PaneShowsAndCopiesTheLinesThatPassItsFilter) {
 }
 
 // A million lines are filtered a slice per frame, the window drawing on until
-// done; Copy then takes every match, far more than the view shows. The view
-// follows new lines at the bottom; Home jumps to the top, where new lines
-// leave it, and End back.
+// done; Copy then takes every match. The view follows new lines at the
+// bottom; Home jumps to the top, where new lines leave it, and End back.
 TEST_F(MainWindowTest, PaneFiltersAMillionLinesAcrossFramesAndScrolls) {
     std::string block;
     for (int i = 0; i < 1000; i++)
         block += i % 100 ? "plain line of text\n" : "needle in the line\n";
     for (int i = 0; i < 1000; i++)
         logsPane.append(block.data(), block.size());
-    filterBy("needle");
+    type("needle");
     int count = 0;
     for (; count < 100000 && animating; count++)
         frames(1);
     EXPECT_GT(count, 2);  // more than one slice, so no frame did all the work
-    EXPECT_FALSE(logsPane.filtering());
     EXPECT_EQ(copied().size(), 10000 * std::string("needle in the line\n").size());
     ImGuiWindow* view = Headless::window("/scrolling");
     auto atBottom = [&] { return view->Scroll.y > 0 && view->Scroll.y == view->ScrollMax.y; };
@@ -336,15 +357,21 @@ TEST_F(MainWindowTest, PaneFiltersAMillionLinesAcrossFramesAndScrolls) {
     press(ImGuiKey_Escape);
 }
 
-// Idle, the loop draws a few frames after an event and then only waits; a
-// wait that brings nothing draws nothing. Zoom keys rebuild the font.
+// Idle, the loop waits instead of drawing: as many frames after fifty empty
+// waits as after five, more after an event. Zoom keys rebuild the font.
 TEST(AppTest, DrawsOnlyAfterEventsAndRebuildsTheFontOnZoom) {
-    scanState.abortRequested = false;
-    events = "nnnnnsnnnnn";
+    std::map<std::string, std::pair<int, int>> drawn;  // frames, waits
     keys = "= = 0-";
-    EXPECT_EQ(runApp(), 0);
-    EXPECT_EQ(calls, "c" "pfpfpf" "www" "fpfpfpf" "www" "s!d");
-    EXPECT_EQ(fonts, "14 16 13 12 ");
+    for (std::string script : {std::string(5, 'n'), std::string(50, 'n'), std::string("nnnnnsnnnnn")}) {
+        presented = waits = 0;
+        events = script;
+        EXPECT_EQ(runApp(), 0);
+        drawn[script] = {presented, waits};
+    }
+    EXPECT_EQ(drawn["nnnnn"].first, drawn[std::string(50, 'n')].first);
+    EXPECT_EQ(drawn[std::string(50, 'n')].second - drawn["nnnnn"].second, 45);
+    EXPECT_GT(drawn["nnnnnsnnnnn"].first, drawn["nnnnn"].first);
+    EXPECT_EQ(fonts, "14 16 13 12 ");  // larger, larger, back, smaller
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ extern char** environ;
 namespace {
 
 struct Finished {
-    int exitCode = -1;
+    int exitCode = -1;  // minus the signal that ended it
     std::string out, err;
 };
 
@@ -29,12 +29,12 @@ protected:
     void SetUp() override { isolateGit(); }
 
     // Starts repodeck-scan through sh: first the shell line setup, then the
-    // program with its standard output sent by the redirection output.
+    // program with its standard output (and error) sent by the redirection output.
     pid_t start(const std::vector<std::string>& args, const std::string& output = "", const std::string& setup = "") {
         std::string line = setup + "\nexec " + ::quoted(REPODECK_SCAN);
         for (const std::string& arg : args)
             line += " " + ::quoted(arg);
-        line += " " + (output.empty() ? ">" + ::quoted(temp / "out") : output) + " 2>" + ::quoted(temp / "err");
+        line += " 2>" + ::quoted(temp / "err") + " " + (output.empty() ? ">" + ::quoted(temp / "out") : output);
         writeFile(temp / "out", "");
         const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
         pid_t pid = 0;
@@ -44,8 +44,7 @@ protected:
     Finished finish(pid_t pid) {
         int status = 0;
         waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(temp / "out"),
-                readFile(temp / "err")};
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), readFile(temp / "out"), readFile(temp / "err")};
     }
     Finished scan(const std::vector<std::string>& args, const std::string& output = "", const std::string& setup = "") {
         return finish(start(args, output, setup));
@@ -55,24 +54,19 @@ protected:
 
 TEST_F(ScanCli, UsageErrorsExitTwoWithOneLineNamingTheProblem) {
     writeFile(tree / "file", "");
-    struct Case {
-        std::vector<std::string> args;
-        const char* said;
-    } cases[] = {
-        {{}, "no folder given"},
-        {{tree / "missing"}, "no such folder: "},
-        {{tree / "file"}, "not a folder: "},
-        {{"--frobnicate", tree.path()}, "unknown option: --frobnicate"},
-        {{"--pane", "Nowhere", tree.path()}, "no such pane: Nowhere"},
-        {{"--", tree.path(), "-second"}, "more than one folder given: -second"},
-        {{"--jobs", "65", tree.path()}, "--jobs needs a number from 0 to 64"},
-        {{"--json", "--pane", "Logs", tree.path()}, "--json prints no panes"},
-        {{"--color=sometimes", tree.path()}, "--color takes auto, always or never: --color=sometimes"},
-    };
-    for (const Case& c : cases) {
-        Finished done = scan(c.args);
-        EXPECT_EQ(done.exitCode, 2) << c.said;
-        EXPECT_TRUE(done.err.starts_with(std::string("repodeck-scan: ") + c.said) &&
+    for (auto [args, said] : std::initializer_list<std::pair<std::vector<std::string>, const char*>>{
+             {{}, "no folder given"},
+             {{tree / "missing"}, "no such folder: "},
+             {{tree / "file"}, "not a folder: "},
+             {{"--frobnicate", tree.path()}, "unknown option: --frobnicate"},
+             {{"--pane", "Nowhere", tree.path()}, "no such pane: Nowhere"},
+             {{"--", tree.path(), "-second"}, "more than one folder given: -second"},
+             {{"--jobs", "65", tree.path()}, "--jobs needs a number from 0 to 64"},
+             {{"--json", "--pane", "Logs", tree.path()}, "--json prints no panes"},
+             {{"--color=sometimes", tree.path()}, "--color takes auto, always or never: --color=sometimes"}}) {
+        Finished done = scan(args);
+        EXPECT_EQ(done.exitCode, 2) << said;
+        EXPECT_TRUE(done.err.starts_with(std::string("repodeck-scan: ") + said) &&
                     done.err.ends_with("\nTry 'repodeck-scan --help'.\n")) << done.err;
     }
 }
@@ -82,36 +76,47 @@ TEST_F(ScanCli, PrintsEveryPaneFromRealRepositories) {
     for (const char* name : {"clean", "noupstream", "withsub"})
         std::filesystem::rename(temp / "farm" + "/" + name, tree / name);
     writeFile(tree / "clean/README.txt", "read me first\n");
+    std::string json = scan({"--json", "--submodule", "--no-fetch", tree / "withsub"}).out;
+    EXPECT_EQ(nlohmann::json::parse(json.substr(0, json.find('\n')))["submodulesUpdated"], 1);
     Finished done = scan({"--status", "--remote", "--pull", "--submodule", "--no-fetch", "--readme", "--jobs", "0", tree.path()});
     EXPECT_EQ(done.exitCode, 0) << done.err;
     EXPECT_EQ(done.err, "");  // not a terminal: no progress line
     size_t at = 0;
-    for (const PaneTab& tab : paneTabs) {
-        at = done.out.find(std::string("== ") + tab.label + " ==\n", at);
-        EXPECT_NE(at, std::string::npos) << tab.label;
-    }
+    for (const PaneTab& tab : paneTabs)
+        EXPECT_NE(at = done.out.find(std::string("== ") + tab.label + " ==\n", at), std::string::npos) << tab.label;
     EXPECT_NE(done.out.find(tree / "clean\n\nread me first\n\n" + separatorLine), std::string::npos);
     EXPECT_EQ(occurrences(done.out, "Fetch Scan"), 0);
-
     // One pane: its text alone, byte for byte, chosen ignoring case.
     Finished repos = scan({"--pane", "repositories", "--no-fetch", tree / "clean"});
     EXPECT_EQ(repos.out, tree / "clean\n" + separatorLine + "Repository Count: 1\n" + separatorLine);
 }
 
+// Ctrl-C and SIGTERM print what was gathered and say so; a second Ctrl-C,
+// here while the printing waits on a reader, ends it at once.
 TEST_F(ScanCli, StopSignalPrintsWhatWasGatheredAndSaysSo) {
     FakeGit fake;
-    fake.script("fetch", "touch " + fake.file("fetching") + "\nsleep 300000\n");
+    fake.script("fetch", "count 20000\ntouch " + fake.file("fetching") + "\nsleep 300000\n");
     std::filesystem::create_directories(tree / "repo/.git");
-    for (int number : {SIGINT, SIGTERM}) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    fcntl(ends[0], F_SETFD, FD_CLOEXEC);  // once closed here, no reader is left
+    for (int number : {SIGINT, SIGTERM, 0}) {  // 0: Ctrl-C twice
         std::filesystem::remove(fake.file("fetching"));
-        pid_t pid = start({"--pane", "Logs", tree.path()});
+        pid_t pid = start({"--pane", "Logs", tree.path()}, number ? "" : ">&" + std::to_string(ends[1]));
         ASSERT_TRUE(waitForFile(fake.file("fetching")));
-        kill(pid, number);
+        kill(pid, number ? number : SIGINT);
+        char byte;
+        if (!number) {
+            EXPECT_EQ(read(ends[0], &byte, 1), 1);  // the printing has begun, and waits
+            kill(pid, SIGINT);
+            close(ends[0]);
+        }
         Finished done = finish(pid);
-        EXPECT_EQ(done.exitCode, 128 + number);  // 130 and 143
-        EXPECT_NE(done.out.find("Error Code: -1\n"), std::string::npos) << done.out;
-        EXPECT_TRUE(done.out.ends_with("Fetch Scan Finished !!!\nScan Stopped !!!\n")) << done.out;
+        EXPECT_EQ(done.exitCode, number ? 128 + number : -SIGINT);  // 130 and 143, then the signal itself
+        EXPECT_TRUE(!number || (done.out.find("Error Code: -1\n") != std::string::npos &&
+                                done.out.ends_with("Fetch Scan Finished !!!\nScan Stopped !!!\n")));
     }
+    close(ends[1]);
 }
 
 // Git missing, output that cannot be written, no thread or memory to spare:
@@ -124,6 +129,8 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
     for (const char* repository : {"repo/", "r1/", "r2/", "r3/", "r4/", "r5/", "r6/", "r7/"})
         std::filesystem::create_directories(tree / repository + ".git");
     writeFile(tree / "repo/.fakegit-fetch", "count 12000000\n");
+    writeFile(tree / "repo/README.md", "");
+    std::filesystem::resize_file(tree / "repo/README.md", uint64_t(1) << 30);  // sparse: costs no disk
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     close(ends[0]);
@@ -132,7 +139,7 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
         int exitCode;
         std::string err, out;  // a start of standard error, a part of standard output
         bool limitsMemory = false;
-        const char* fetch = "--no-fetch";
+        const char* option = "--no-fetch";
     } cases[] = {
         {"", "PATH=/nowhere", 1, "repodeck-scan: no git program on the search path\n", "You need to install git: "},
         {">/dev/full", "", 1, "repodeck-scan: cannot write the output: No space left on device\n", ""},
@@ -143,13 +150,14 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
          "[ERROR] Could not start the main scan thread: Resource temporarily unavailable\n", true},
         {"", "ulimit -v 250000", 0, "", "[repodeck] Output was cut here for lack of memory.\n", true, "--fetch"},
         {"", "ulimit -v 250000", 0, "", "[repodeck] Text was cut here for lack of memory.\n", true, "--fetch"},
+        {"", "ulimit -v 250000", 0, "", "ReadMe Scan Finished !!!\n", true, "--readme"},  // a GiB README is not read whole
     };
     for (const Case& c : cases) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
         if (c.limitsMemory)
             continue;  // the sanitizers reserve more address space than these limits leave
 #endif
-        Finished done = scan({c.fetch, "--pane", "Logs", "--pane", "Compacts", tree.path()}, c.output, c.setup);
+        Finished done = scan({c.option, "--pane", "Logs", "--pane", "Compacts", tree.path()}, c.output, c.setup);
         EXPECT_EQ(done.exitCode, c.exitCode) << c.setup << c.output;
         EXPECT_EQ(done.err.substr(0, c.err.size()), c.err) << c.setup << c.output;
         EXPECT_NE(done.out.find(c.out), std::string::npos) << c.setup << c.output;
@@ -195,19 +203,27 @@ TEST_F(ScanCli, JsonAndSummaryShowOneRowPerRepository) {
     EXPECT_EQ(scan({"--exit-code", "--no-fetch", tree.path()}).exitCode, 4);
 }
 
-// On a terminal, control characters of the panes are shown escaped and the
-// Summary is in colour unless NO_COLOR says no; to a file the bytes stay as they are.
-TEST_F(ScanCli, EscapesControlCharactersOnlyOnATerminal) {
+// On a terminal, control characters of the panes are shown escaped, a
+// progress line goes to standard error and the Summary is in colour unless
+// NO_COLOR says no; to a file the bytes stay as they are.
+TEST_F(ScanCli, OnATerminalEscapesControlCharactersAndShowsProgress) {
+    FakeGit fake;
+    fake.script("fetch", "sleep 300\n");
     std::string hostile = tree / "\x1b]0;title\x07\x1b[2K\xc2\x9b";
     std::filesystem::create_directories(hostile + "/.git");
-    std::vector<std::string> args = {"--no-fetch", "--pane", "Repositories", "--pane", "Summary", tree.path()};
+    std::vector<std::string> args = {"--pane", "Repositories", "--pane", "Summary", tree.path()};
     for (std::string noColour : {"", "1"}) {
         int terminal = posix_openpt(O_RDWR | O_NOCTTY);
         ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
-        EXPECT_EQ(scan(args, ">" + ::quoted(ptsname(terminal)), "export TERM=xterm NO_COLOR=" + noColour).exitCode, 0);
-        std::string shown(4096, '\0');
-        shown.resize(std::max<ssize_t>(0, read(terminal, shown.data(), shown.size())));
+        EXPECT_EQ(scan(args, ">" + ::quoted(ptsname(terminal)) + " 2>&1", "export TERM=xterm NO_COLOR=" + noColour).exitCode,
+                  0);
+        std::string shown;
+        char chunk[4096];
+        fcntl(terminal, F_SETFL, O_NONBLOCK);  // all of it is there: the program ended
+        for (ssize_t n; (n = read(terminal, chunk, sizeof chunk)) > 0;)
+            shown.append(chunk, size_t(n));
         close(terminal);
+        EXPECT_NE(shown.find("\rrepodeck-scan: running git: 0 of 1 repositories done"), std::string::npos) << shown;
         EXPECT_NE(shown.find(tree.path() + "/\\x1b]0;title\\x07\\x1b[2K\\xc2\\x9b\r\n"), std::string::npos) << shown;
         EXPECT_EQ(shown.find("\r\n\x1b[31m* " + tree.path()) != std::string::npos, noColour.empty()) << shown;
     }

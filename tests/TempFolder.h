@@ -39,3 +39,10 @@ inline void writeFile(const std::string& path, const std::string& text) {
 inline std::string readFile(const std::string& path) {
     return (std::stringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
+// How often needle occurs in text, without overlaps.
+inline int occurrences(const std::string& text, const std::string& needle) {
+    int count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
+        count++;
+    return count;
+}

@@ -30,11 +30,7 @@ std::string quoted(const std::string& text) {
 
 void copyFarm(const std::string& folder) {
     static TempFolder farm;
-    static bool made = false;
-    isolateGit();
-    if (!made)
-        sh("sh " + quoted(FARM_SCRIPT) + " " + quoted(farm.path()));
-    made = true;
+    [[maybe_unused]] static bool made = (isolateGit(), sh("sh " + quoted(FARM_SCRIPT) + " " + quoted(farm.path())), true);
     sh("cp -a " + quoted(farm.path()) + " " + quoted(folder));
 }
 
@@ -55,19 +51,12 @@ void resetScanState() {
     }
     ScanOptions& options = scanState.options;
     options.fetchEnabled = true;
-    options.pullEnabled = options.submoduleEnabled = options.statusEnabled = false;
-    options.remoteEnabled = options.readmeEnabled = false;
+    options.pullEnabled = options.submoduleEnabled = options.statusEnabled = options.remoteEnabled = false;
+    options.readmeEnabled = false;
     scanState.abortRequested = false;
     scanState.scanPath[0] = '\0';
     scanState.gitProgram.clear();
     scanState.jobs = 1;
-}
-
-int occurrences(const std::string& text, const std::string& needle) {
-    int count = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
-        count++;
-    return count;
 }
 
 bool waitForFile(const std::string& path) {

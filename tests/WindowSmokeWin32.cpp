@@ -1,10 +1,10 @@
 // The Windows program under wine, checked from beside it on the same display:
 // the folder picker (called here, owned by a window of this program) opens at
-// its start folder with an edit box; then the repodeck window, started on a
-// folder whose stand-in git fetch sleeps, counts the repository in its title,
-// is maximised, and closed with WM_CLOSE it leaves no git.exe behind. Exit
-// code 0 when every check held; the file window-ready tells the script when
-// to take its screenshot.
+// its start folder with an edit box; the repodeck window, started on a folder
+// whose stand-in git fetch sleeps, counts the repository in its title, is
+// maximised, leaves no git.exe once the session ends, and closes on WM_CLOSE.
+// Exit code 0 when every check held; the file window-ready tells the script
+// when to take its screenshot.
 #include <windows.h>
 #include <commctrl.h>
 #include <tlhelp32.h>
@@ -102,7 +102,10 @@ int main() {
     check(gitRuns(), "no git.exe runs during the scan");
     fclose(fopen("window-ready", "w"));  // the script takes its screenshot now
     Sleep(3000);
+    DWORD_PTR ignored;  // the system ends the process once the window has answered
+    SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, 30000, &ignored);
+    check(waitFor(30, [] { return !gitRuns(); }), "git.exe still runs after the end of the session");
     PostMessageA(window, WM_CLOSE, 0, 0);
-    check(waitFor(30, [&] { return !IsWindow(window) && !gitRuns(); }), "git.exe still runs after the close");
+    check(waitFor(30, [&] { return !IsWindow(window); }), "the window is still open after WM_CLOSE");
     return failures == 0 ? 0 : 1;
 }

@@ -5,10 +5,15 @@
 set -eu
 cd "$1"
 commit() { git -C "$1" commit -qam "$2"; }
+# clash REPOSITORY GIT-ARGUMENTS...: commits on side and main that conflict, then git's command on main.
+clash() {
+  git -C "$1" checkout -qb side && echo side >"$1/file.txt" && commit "$1" side
+  git -C "$1" checkout -q main && echo main >"$1/file.txt" && commit "$1" main
+  repository=$1 && shift && git -C "$repository" "$@" >/dev/null 2>&1 || true
+}
 git init -q -b main origin && echo one >origin/file.txt && git -C origin add file.txt && commit origin one
 git -C origin branch feature
-git clone -q "file://$PWD/origin" moving
-for name in clean ahead dirty conflicted gone detached rebasing stash badremote applying; do
+for name in moving clean ahead dirty conflicted gone detached rebasing stash badremote applying picking reverting bisecting; do
   git clone -q "file://$PWD/origin" $name
 done
 git clone -q "file://$PWD/moving" behind
@@ -17,15 +22,14 @@ echo two >>moving/file.txt && commit moving two
 echo two >>ahead/file.txt && commit ahead two
 echo staged >dirty/staged.txt && git -C dirty add staged.txt
 echo changed >>dirty/file.txt && echo new >dirty/untracked.txt
-git -C conflicted checkout -qb side && echo side >conflicted/file.txt && commit conflicted side
-git -C conflicted checkout -q main && echo main >conflicted/file.txt && commit conflicted main
-git -C conflicted merge -q side >/dev/null 2>&1 || true
+clash conflicted merge -q side
+clash rebasing rebase -q side
+clash picking cherry-pick side
+clash reverting revert --no-edit HEAD~1
+git -C bisecting bisect start >/dev/null
 git -C gone checkout -q -b feature --track origin/feature && git -C origin branch -qD feature
 git -C gone fetch -q --prune
 git -C detached checkout -q --detach
-git -C rebasing checkout -qb topic && echo topic >rebasing/file.txt && commit rebasing topic
-git -C rebasing checkout -q main && echo base >rebasing/file.txt && commit rebasing base
-git -C rebasing checkout -q topic && git -C rebasing rebase -q main >/dev/null 2>&1 || true
 echo stashed >>stash/file.txt && git -C stash stash -q
 echo mine >applying/file.txt && commit applying mine
 git -C moving format-patch -q -1 -o "$PWD" && git -C applying am -q ../0001-two.patch >/dev/null 2>&1 || rm 0001-two.patch

@@ -1,7 +1,6 @@
 // A stand-in for git where the real one cannot run (from wine, a Linux git's
-// output cannot be captured) or cannot be made to misbehave on demand.
-//
-// It takes repodeck's git command lines and follows a script: the file
+// output cannot be captured) or cannot be made to misbehave on demand. It
+// takes repodeck's git command lines and follows a script: the file
 // ".fakegit-KEY" in the working folder, else KEY in the folder FAKEGIT_SCRIPTS
 // names, KEY being version, status, remote, fetch, pull, submodule or summary.
 // Without one, "--version" prints a version line, the others nothing. A line:
@@ -9,10 +8,9 @@
 //   count N      the lines 1 to N, like seq     env NAME   the variable's value
 //   sleep MS     waits                          exit CODE  ends with CODE
 //   touch FILE   makes FILE      await FILE   waits (300 s at most) for FILE
-//   hold MS      a grandchild keeps the output open for MS ms and writes its
-//                id to "grandchild.pid"; detach MS: the same from a session of
-//                its own (Linux; elsewhere like hold); chatter MS: detach,
-//                writing "tick" every 50 ms
+//   hold MS      a grandchild keeps the output open for MS ms and writes its id to
+//                "grandchild.pid"; detach MS: the same from a session of its own
+//                (Linux; elsewhere like hold); chatter MS: detach, writing "tick" every 50 ms
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,10 +82,10 @@ int main(int argc, char** argv) {
     std::string line = "git", key;
     for (int i = 1; i < argc; i++)
         line += std::string(" ") + argv[i];
-    const char* const known[][2] = {{git::version, "version"}, {git::status, "status"},  {git::remote, "remote"},
-                                    {git::fetch, "fetch"},     {git::pull, "pull"},      {git::submoduleUpdate, "submodule"},
-                                    {git::summary, "summary"}, {git::configList, "config"}};
-    for (const auto& [commandLine, name] : known)
+    for (const auto& [commandLine, name] : {std::pair{git::version, "version"}, {git::status, "status"},
+                                            {git::remote, "remote"}, {git::fetch, "fetch"}, {git::pull, "pull"},
+                                            {git::submoduleUpdate, "submodule"}, {git::summary, "summary"},
+                                            {git::configList, "config"}})
         if (line == commandLine)
             key = name;
     if (key.empty())
@@ -98,27 +96,21 @@ int main(int argc, char** argv) {
         file.open(std::string(getenv("FAKEGIT_SCRIPTS")) + "/" + key, std::ios::binary);
     if (!file && key == "version")
         put(stdout, "git version 2.39.5 (repodeck stand-in)\n");
-    std::stringstream script;
-    script << file.rdbuf();
-    for (std::string step; std::getline(script, step);) {
+    for (std::string step; std::getline(file, step);) {
         if (!step.empty() && step.back() == '\r')
             step.pop_back();
         size_t blank = step.find(' ');
-        std::string verb = step.substr(0, blank), argument = blank == step.npos ? "" : step.substr(blank + 1);
+        std::string verb = step.substr(0, blank), argument = blank == step.npos ? "" : step.substr(blank + 1), text;
         long number = atol(argument.c_str());
         if (verb == "print" || verb == "error") {
-            std::string text;
             for (size_t i = 0; i < argument.size(); i++) {
                 char c = argument[i];
-                if (c == '\\' && i + 1 < argument.size()) {
-                    c = argument[++i];
-                    c = c == 'n' ? '\n' : c == 't' ? '\t' : c == '0' ? '\0' : c;
-                }
+                if (c == '\\' && i + 1 < argument.size())
+                    c = argument[++i] == 'n' ? '\n' : argument[i] == 't' ? '\t' : argument[i] == '0' ? '\0' : argument[i];
                 text += c;
             }
             put(verb == "print" ? stdout : stderr, text);
         } else if (verb == "count") {
-            std::string text;
             for (long i = 1; i <= number; i++)
                 if ((text += std::to_string(i) + "\n").size() >= 65536 || i == number)  // huge outputs in pieces
                     put(stdout, text), text.clear();
