@@ -52,7 +52,7 @@ const ProgramKey programKeys[] = {
     {"core.fsmonitor", nullptr},  {"core.hookspath", nullptr},   {"core.sshcommand", nullptr},
     {"core.askpass", nullptr},    {"core.gitproxy", nullptr},    {"core.editor", nullptr},
     {"sequence.editor", nullptr}, {"core.pager", nullptr},       {"pager.*", nullptr},
-    {"core.worktree", nullptr},   {"credential.helper", nullptr}, {"credential.*.helper", nullptr},
+    {"credential.helper", nullptr}, {"credential.*.helper", nullptr},
     {"protocol.allow", nullptr},  {"protocol.*.allow", nullptr},
     {"core.alternaterefscommand", ""},
     {"remote.*.uploadpack", nullptr},  // see uploadPackArgument
@@ -141,6 +141,20 @@ std::string hooksIn(const std::string& folder) {
     return names;
 }
 
+// The git folders of submodules, however deep their names and nesting.
+void findModules(const std::string& folder, std::vector<std::string>& modules, int depth) {
+    FolderListing listing;
+    if (depth > 8 || !listFolder(folder, listing))
+        return;
+    bool gitFolder = std::any_of(listing.entries.begin(), listing.entries.end(),
+                                 [](const DirectoryEntry& entry) { return entry.name == "HEAD"; });
+    if (gitFolder)
+        modules.push_back(folder);
+    for (const DirectoryEntry& entry : listing.entries)
+        if (entry.isFolder && !entry.isLink && (!gitFolder || entry.name == "modules"))
+            findModules(folder + pathSeparator + entry.name, modules, depth + 1);
+}
+
 }  // namespace
 
 RepositoryGit prepareRepository(const GitSession& session, const std::string& root, const std::string& folder,
@@ -179,13 +193,25 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
     // A configuration git cannot read fails the commands too, with git's words.
     std::string output;
     runCommand(git::configList, output, git.folder.c_str(), slot, session.program.c_str(), &listing);
-    std::vector<ConfigEntry> entries = readEntries(output);
     std::map<std::string, const ProgramKey*> named;  // the repository's program keys, sorted
-    for (const ConfigEntry& entry : entries) {
+    for (const ConfigEntry& entry : readEntries(output)) {
         if (isUserScope(entry.scope))
             settings.user[entry.key].push_back(entry.value);
         else if (isRepositoryScope(entry.scope))
             if (const ProgramKey* key = programKey(entry))
+                named[entry.key] = key;
+    }
+    // Its submodules' own configurations: git runs in them for status and
+    // submodule update, with the same variables.
+    std::vector<std::string> modules;
+    findModules(gitFolder.common + pathSeparator + "modules", modules, 0);
+    for (const std::string& module : modules) {
+        ChildSettings inModule = listing;
+        inModule.variables.push_back("GIT_DIR=" + module);
+        inModule.variables.push_back("GIT_WORK_TREE=" + git.folder);  // its own core.worktree may lead anywhere
+        runCommand(git::configList, output, git.folder.c_str(), slot, session.program.c_str(), &inModule);
+        for (const ConfigEntry& entry : readEntries(output))
+            if (const ProgramKey* key = isRepositoryScope(entry.scope) ? programKey(entry) : nullptr)
                 named[entry.key] = key;
     }
     const auto& user = settings.user;

@@ -261,7 +261,8 @@ TEST_F(ScanCli, RunsNoProgramARepositoryNames) {
         {"gitproxy", "core.gitproxy"}, {"uploadpack", "remote.origin.uploadpack"}, {"ext", "protocol.allow"},
         {"filter", "filter.evil.clean; filter.evil.process; filter.evil.smudge"},
         {"merge", "diff.evil.textconv; merge.evil.driver"}, {"include", "core.fsmonitor"},
-        {"hookspath", "core.hookspath"}, {"gpg", "gpg.program"}, {"submodule", "submodule.lib.update"}};
+        {"hookspath", "core.hookspath"}, {"gpg", "gpg.program"}, {"submodule", "submodule.lib.update"},
+        {"module", "filter.evil.clean"}};
     for (const char* jobs : {"1", "4"}) {
         sh("rm -rf " + ::quoted(tree / "copy") + " && cp -a " + ::quoted(farm) + " " + ::quoted(tree / "copy"));
         Finished done = scan({"--status", "--remote", "--pull", "--submodule", "--json", "--jobs", jobs, tree / "copy"},
@@ -281,7 +282,7 @@ TEST_F(ScanCli, RunsNoProgramARepositoryNames) {
             EXPECT_EQ(row["needsCredentials"], name == "ssh" || name == "askpass" || name == "credential") << line;
             rows++;
         }
-        EXPECT_EQ(rows, 18);
+        EXPECT_EQ(rows, 19);
     }
     EXPECT_NE(readFile(temp / "ssh.log").find("-o BatchMode=yes"), std::string::npos) << "the user's ssh, in batch";
     EXPECT_NE(readFile(temp / "credential.log").find("get"), std::string::npos) << "the user's credential helper";

@@ -37,3 +37,6 @@ git init -q -b main lib && echo l >lib/l && git -C lib add l && git -C lib commi
 git -C super -c protocol.file.allow=always submodule -q add "file://$PWD/lib" lib && git -C super commit -qm lib
 git clone -q "file://$PWD/super" submodule && set_ submodule submodule.lib.url "file://$PWD/lib"
 set_ submodule submodule.lib.update "!$(evil submodule)"
+git -c protocol.file.allow=always clone -q --recurse-submodules "file://$PWD/super" module && echo m >module/lib/l
+echo '* filter=evil' >module/.git/modules/lib/info/attributes
+git -C module/lib config filter.evil.clean "$(evil module)"
