@@ -100,6 +100,10 @@ int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder
 // output is dropped and one line says so. False once that has happened.
 bool keepChunk(std::string& captured, const char* chunk, size_t length);
 
+// Whether the platform's ssh can share one connection among its sessions
+// (ControlMaster); Windows' OpenSSH cannot.
+extern const bool sshSharesConnections;
+
 // Waits for one chunk of output before the child counts as hung (seconds).
 constexpr int chunkTimeoutSeconds = 513;
 constexpr int chunkSize = 4096;

@@ -106,6 +106,8 @@ int32_t exitCodeOf(int status) {
 
 }  // namespace
 
+const bool sshSharesConnections = true;
+
 void ChildSlot::end() {
     // An interactive child shares repodeck's process group: it alone is ended.
     if (handle != 0 && kill(-pid_t(handle), SIGKILL) != 0)

@@ -89,6 +89,8 @@ constexpr ChildSlot::Handle processTag = 1;
 
 }  // namespace
 
+const bool sshSharesConnections = false;
+
 void ChildSlot::end() {
     if (handle & processTag)
         TerminateProcess(reinterpret_cast<HANDLE>(handle & ~processTag), UINT(-1));

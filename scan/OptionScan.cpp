@@ -4,6 +4,7 @@
 // goes into each repository's record, and what they write reaches the panes
 // in the order of the list, so the panes read the same with any number.
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -114,6 +115,19 @@ bool enabled(const GitOperation& operation) {
 
 const char* gitProgram() {
     return scanState.gitProgram.empty() ? nullptr : scanState.gitProgram.c_str();
+}
+
+// Where the shared ssh connections' sockets live, kept from scan to scan:
+// the user's runtime folder, which only they can enter; none without one.
+std::string sshControlFolder() {
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    if (!sshSharesConnections || !runtime || !isAbsolutePath(runtime) || strpbrk(runtime, " '\"\\"))
+        return {};
+    std::string folder = std::string(runtime) + "/repodeck-ssh";
+    std::error_code error;
+    std::filesystem::create_directory(folder, error);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+    return error ? "" : folder;
 }
 
 int32_t runGit(const char* commandLine, std::string& output, Work& work, ChildSlot& slot) {
@@ -255,8 +269,9 @@ void optionScan(RepositoryList list, bool withCredentials) {
         }
 
     // Hooks run only from this empty folder, unless the user trusts them.
+    SshHosts sshHosts(sshControlFolder());
     GitSession session{scanState.gitProgram, makePrivateFolder(), scanState.options.runHooks, withCredentials,
-                       scanState.askPass};
+                       scanState.askPass, &sshHosts};
     if (session.noHooks.empty()) {
         logsPane.write("[ERROR] No git command ran: no empty folder could be made to keep hooks from running\n");
         repositories.clear();

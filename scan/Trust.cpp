@@ -7,6 +7,7 @@
 #include "exec/Git.h"
 #include "scan/DirectoryList.h"
 #include "scan/GitFolder.h"
+#include "scan/ReadmeFile.h"
 
 namespace {
 
@@ -115,8 +116,9 @@ struct Settings {
     }
 };
 
-// The user's ssh, made to fail rather than ask when nobody is there.
-std::string sshCommand(const std::map<std::string, std::vector<std::string>>& user, bool interactive) {
+// The user's ssh command, and its program when it is OpenSSH's ssh (which
+// takes the options repodeck adds), else empty.
+std::pair<std::string, std::string> userSsh(const std::map<std::string, std::vector<std::string>>& user) {
     std::string command = environmentValue("GIT_SSH_COMMAND");
     if (command.empty() && user.count("core.sshcommand"))
         command = user.at("core.sshcommand").back();
@@ -124,10 +126,30 @@ std::string sshCommand(const std::map<std::string, std::vector<std::string>>& us
         command.append("'").append(environmentValue("GIT_SSH")).append("'");  // a program path, never split
     if (command.empty())
         command = "ssh";
-    std::string program = command.substr(0, command.find(command.starts_with("'") ? '\'' : ' ', 1));
-    program.erase(0, program.find_last_of("/\\'") + 1);
-    bool openSsh = program == "ssh" || program == "ssh.exe";
-    return interactive || !openSsh ? command : command + " -o BatchMode=yes";
+    bool quoted = command.starts_with("'");
+    std::string program = command.substr(quoted, command.find(quoted ? '\'' : ' ', 1) - quoted);
+    std::string name = program.substr(program.find_last_of("/\\") + 1);
+    if (name != "ssh" && name != "ssh.exe")
+        return {command, ""};
+    return {command, isAbsolutePath(program) ? program : findProgram(program.c_str())};
+}
+
+// What fetch and pull reach: the current branch's remote, or origin.
+RemoteHost remoteOf(const std::string& gitFolder, const std::vector<ConfigEntry>& entries) {
+    std::string head = readFileStart(gitFolder + pathSeparator + "HEAD", 4096);
+    std::string branch = head.starts_with("ref: refs/heads/") ? head.substr(16, head.find_first_of("\r\n") - 16) : "";
+    std::string remote = "origin", url;
+    UrlRewrites rewrites;
+    for (const ConfigEntry& entry : entries)
+        if (entry.key == "branch." + branch + ".remote")
+            remote = entry.value;
+    for (const ConfigEntry& entry : entries) {
+        if (entry.key == "remote." + remote + ".url")
+            url = entry.value;
+        if (entry.key.starts_with("url.") && entry.key.ends_with(".insteadof"))
+            rewrites.emplace_back(entry.value, entry.key.substr(4, entry.key.size() - 14));
+    }
+    return remoteHost(rewrittenUrl(url, rewrites));
 }
 
 std::string hooksIn(const std::string& folder) {
@@ -194,7 +216,8 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
     std::string output;
     runCommand(git::configList, output, git.folder.c_str(), slot, session.program.c_str(), &listing);
     std::map<std::string, const ProgramKey*> named;  // the repository's program keys, sorted
-    for (const ConfigEntry& entry : readEntries(output)) {
+    std::vector<ConfigEntry> entries = readEntries(output);
+    for (const ConfigEntry& entry : entries) {
         if (isUserScope(entry.scope))
             settings.user[entry.key].push_back(entry.value);
         else if (isRepositoryScope(entry.scope))
@@ -225,7 +248,17 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
     else if (named.count("core.hookspath"))
         settings.setUsersOr("core.hookspath", gitFolder.common + pathSeparator + "hooks");
     settings.setUsersOr("protocol.ext.allow", "never");  // ext:: runs any command a remote's URL holds
-    settings.variable("GIT_SSH_COMMAND", sshCommand(user, session.interactive));
+    git.remote = remoteOf(gitFolder.kind == GitFolder::none ? "" : gitFolder.path, entries);
+    // The user's ssh, made to fail rather than ask when nobody is there.
+    auto [ssh, sshProgram] = userSsh(user);
+    if (!sshProgram.empty() && !session.interactive)
+        ssh += " -o BatchMode=yes";
+    if (!sshProgram.empty() && git.remote.transport == "ssh" && session.sshHosts)
+        ssh += session.sshHosts->optionsFor(git.remote, sshProgram, slot);
+    settings.variable("GIT_SSH_COMMAND", ssh);
+    // A server that stops sending fails the transfer instead of holding it.
+    settings.setUsersOr("http.lowspeedlimit", "1000");
+    settings.setUsersOr("http.lowspeedtime", "60");
     std::string askPass = environmentValue("GIT_ASKPASS");
     if (askPass.empty() && userHas("core.askpass"))
         askPass = user.at("core.askpass").back();
@@ -281,4 +314,27 @@ bool wantsCredentials(const std::string& output) {
         if (output.find(text) != std::string::npos)
             return true;
     return false;
+}
+
+std::string SshHosts::optionsFor(const RemoteHost& remote, const std::string& ssh, ChildSlot& slot) {
+    std::string name = ssh + " " + remote.host + (remote.port.empty() ? "" : " -p " + remote.port);
+    std::lock_guard<std::mutex> lock(mutex);  // once per host, and never two askings at once
+    if (auto found = known.find(name); found != known.end())
+        return found->second;
+    // ssh -G prints the options in force for the host, the user's and the defaults.
+    std::string output, options;
+    bool plain = remote.host.find_first_of("\"' ") == std::string::npos && !remote.host.starts_with("-") &&
+                 remote.port.find_first_not_of("0123456789") == std::string::npos;
+    if (plain &&
+        runCommand(("ssh -G " + (remote.port.empty() ? "" : "-p " + remote.port + " ") + remote.host).c_str(), output,
+                   nullptr, slot, ssh.c_str()) == 0) {
+        auto unset = [&](const char* line) { return output.find(std::string("\n") + line + "\n") != std::string::npos; };
+        if (unset("connecttimeout none"))
+            options += " -o ConnectTimeout=15";
+        if (unset("serveraliveinterval 0"))
+            options += " -o ServerAliveInterval=15 -o ServerAliveCountMax=4";
+        if (!controlFolder.empty() && unset("controlmaster false") && unset("controlpath none"))
+            options += " -o ControlMaster=auto -o ControlPath=" + controlFolder + "/%C -o ControlPersist=60";
+    }
+    return known[name] = options;
 }

@@ -5,10 +5,28 @@
 // scope), or none. Nothing the repository names is run to find this out.
 #pragma once
 
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "exec/Runner.h"
+#include "scan/Remote.h"
+
+// What repodeck adds to the user's ssh for one host, asked of the user's own
+// ssh configuration (ssh -G) once per host and scan: the liveness checks and,
+// where ssh can, one shared connection per host; only what the user leaves unset.
+class SshHosts {
+public:
+    explicit SshHosts(std::string controlFolder) : controlFolder(std::move(controlFolder)) {}
+    // For the user's ssh program, by its full path, reaching remote.
+    std::string optionsFor(const RemoteHost& remote, const std::string& ssh, ChildSlot& slot);
+
+private:
+    std::string controlFolder;  // for the shared connections' sockets; empty for none
+    std::mutex mutex;
+    std::map<std::string, std::string> known;
+};
 
 // What every git child of one scan shares.
 struct GitSession {
@@ -17,6 +35,7 @@ struct GitSession {
     bool runHooks = false;     // the user trusts the trees' hooks
     bool interactive = false;  // prompts allowed: one repository at a time, with the user
     std::string askPass;       // with interactive, the asker to use when the user names none
+    SshHosts* sshHosts = nullptr;
 };
 
 // How git is pointed at one repository, and what it may not run there.
@@ -26,6 +45,7 @@ struct RepositoryGit {
     // For fetch and pull: git takes the first upload-pack a remote names, the
     // repository's before any other, so only an argument wins over it.
     std::string uploadPackArgument;
+    RemoteHost remote;  // what its fetch and pull reach
     std::vector<std::string> neutralised;  // "core.fsmonitor", "hooks: post-merge, ..."
     std::string problem;                   // why git is not run there at all
 };

@@ -237,8 +237,10 @@ TEST_F(ScanCli, OnATerminalEscapesControlCharactersAndShowsProgress) {
 TEST_F(ScanCli, RunsNoProgramARepositoryNames) {
     std::string markers = temp / "markers", farm = tree / "farm", port = temp / "port";
     std::filesystem::create_directories(markers);
-    writeFile(temp / "ssh", "#!/bin/sh\necho \"$@\" >>" + ::quoted(temp / "ssh.log") +
-                                "\necho 'Permission denied (publickey).' >&2\nexit 255\n");
+    // The user's ssh: its configuration sets ControlMaster and leaves the time-outs unset.
+    writeFile(temp / "ssh", "#!/bin/sh\n[ \"$1\" = -G ] && printf 'user me\\nconnecttimeout none\\nserveraliveinterval 0"
+                            "\\ncontrolmaster auto\\n' && exit\necho \"$@\" >>" + ::quoted(temp / "ssh.log") +
+                            "\necho 'Permission denied (publickey).' >&2\nexit 255\n");
     sh("chmod +x " + ::quoted(temp / "ssh") + " && mkdir " + ::quoted(farm) + " && cp \"$GIT_CONFIG_GLOBAL\" " +
        ::quoted(temp / "gitconfig") + " && git config --file " + ::quoted(temp / "gitconfig") + " core.sshCommand " +
        ::quoted(temp / "ssh") + " && git config --file " + ::quoted(temp / "gitconfig") + " credential.helper " +
@@ -284,7 +286,9 @@ TEST_F(ScanCli, RunsNoProgramARepositoryNames) {
         }
         EXPECT_EQ(rows, 19);
     }
-    EXPECT_NE(readFile(temp / "ssh.log").find("-o BatchMode=yes"), std::string::npos) << "the user's ssh, in batch";
+    EXPECT_NE(readFile(temp / "ssh.log").find("-o BatchMode=yes -o ConnectTimeout=15 -o ServerAliveInterval=15"),
+              std::string::npos) << "the user's ssh, in batch, with what its configuration leaves unset";
+    EXPECT_EQ(readFile(temp / "ssh.log").find("ControlMaster"), std::string::npos);
     EXPECT_NE(readFile(temp / "credential.log").find("get"), std::string::npos) << "the user's credential helper";
     // --ask: then git asks, on the terminal.
     sh(user + " && printf 'me\\nsecret\\n' | script -qec \"" + REPODECK_SCAN + " --ask " + tree / "copy/askpass" +

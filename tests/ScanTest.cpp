@@ -9,6 +9,7 @@
 
 #include "log/LogPane.h"
 #include "scan/FolderPicker.h"
+#include "scan/Remote.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
@@ -254,6 +255,20 @@ TEST_F(ScanWithWaitingGit, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {
     scanFolder();
     EXPECT_FALSE(scanState.mainScanThread.joinable());
     EXPECT_NE(logsPane.text().find("too long to scan (1101 bytes): /xx"), std::string::npos);
+}
+
+// The host each kind of remote reaches, after the user's insteadOf rules.
+TEST(Remote, HostOfEachKindOfUrl) {
+    const UrlRewrites rewrites = {{"gh:x/", "https://other/"}, {"gh:", "ssh://git@host/"}};
+    for (auto [url, reached] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"ssh://me@host:2222/x", "ssh host 2222"}, {"me@host:x.git", "ssh host "}, {"host:a/b", "ssh host "},
+             {"git+ssh://host/x", "ssh host "}, {"ssh://[::1]:22/x", "ssh [::1] 22"},
+             {"https://host/x.git", "https host "}, {"http://me:pw@host:8080/x", "http host 8080"},
+             {"git://host/x", "git host "}, {"gh:y", "ssh host "}, {"gh:x/y", "https other "},
+             {"file:///srv/x", "  "}, {"/srv/x", "  "}, {"./a:b", "  "}, {"C:\\x", "  "}, {"ext::sh -c x", "  "}}) {
+        RemoteHost remote = remoteHost(rewrittenUrl(url, rewrites));
+        EXPECT_EQ(remote.transport + " " + remote.host + " " + remote.port, reached) << url;
+    }
 }
 
 }  // namespace
