@@ -79,7 +79,7 @@ void mainScan() {
     scanState.optionScanRunning = true;
     if (!startThread(scanState.optionScanThread, "option scan", [repositories] { optionScan(repositories); }))
         scanState.optionScanRunning = false;
-    if (scanState.options.readmeEnabled)
+    if (scanState.scanOptions.readmeEnabled)
         startThread(scanState.readmeScanThread, "README scan", [repositories] { readmeScan(repositories); });
     scanState.mainScanRunning = false;
 }
@@ -95,6 +95,7 @@ bool startMainScan(const char* folder) {
         return false;
     }
     memcpy(scanState.scanPath, folder, length + 1);
+    scanState.scanOptions.copyFrom(scanState.options);
     scanSummary.clear();  // the Summary shows this scan's rows only
     logsPane.write("Path to Scan: ");
     logsPane.write(scanState.scanPath);

@@ -106,7 +106,7 @@ private:
 };
 
 bool enabled(const GitOperation& operation) {
-    return scanState.options.*operation.enabled;
+    return scanState.scanOptions.*operation.enabled;
 }
 
 const char* gitProgram() {
@@ -141,7 +141,7 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
     LogPane& pane = *operation.pane;
     order.write(work, pane, operation.opening + repository + "\n");
 
-    bool recording = scanState.options.summaryEnabled;
+    bool recording = scanState.scanOptions.summaryEnabled;
     std::string headBefore = recording && operation.operation == pullOperation ? readHead(repository) : "";
     std::string output;
     int32_t result = runCommand(operation.commandLine, output, repository.c_str(), slot, gitProgram());
@@ -192,7 +192,8 @@ void summarize(RepositoryState& state, ChildSlot& slot) {
 // One worker: takes the next repository of the list until none is left or
 // a stop came, running its git children in slot.
 void runWorker(const std::vector<std::string>& repositories, std::atomic<size_t>& next, InOrder& order,
-               ChildSlot& slot) {
+               int worker) {
+    ChildSlot& slot = scanState.children[worker];
     while (!scanState.abortRequested) {
         size_t index = next++;
         if (index >= repositories.size())
@@ -200,13 +201,14 @@ void runWorker(const std::vector<std::string>& repositories, std::atomic<size_t>
         auto work = std::make_unique<Work>();
         work->index = index;
         work->state.path = repositories[index];
-        scanState.setRepositoryInHand(repositories[index]);
+        scanState.setInHand(worker, index, repositories[index]);
         for (const GitOperation& operation : operations)
-            if (enabled(operation))  // read afresh: a tick during the scan counts
+            if (enabled(operation))
                 run(operation, *work, order, slot);
-        if (scanState.options.summaryEnabled && !scanState.abortRequested)
+        if (scanState.scanOptions.summaryEnabled && !scanState.abortRequested)
             summarize(work->state, slot);
         order.finish(std::move(work));
+        scanState.setInHand(worker, 0, {});
         scanState.repositoriesDone++;
     }
 }
@@ -233,9 +235,9 @@ void optionScan(RepositoryList list) {
     std::vector<std::thread> workers(size_t(jobs - 1));
     for (int i = 1; i < jobs; i++)
         if (!startThread(workers[size_t(i - 1)], "worker",
-                         [&, i] { runWorker(repositories, next, order, scanState.children[i]); }))
+                         [&, i] { runWorker(repositories, next, order, i); }))
             break;
-    runWorker(repositories, next, order, scanState.children[0]);
+    runWorker(repositories, next, order, 0);
     for (std::thread& worker : workers)
         if (worker.joinable())
             worker.join();
@@ -250,6 +252,5 @@ void optionScan(RepositoryList list) {
         logsPane.write("\n");
     }
 
-    scanState.setRepositoryInHand({});
     scanState.optionScanRunning = false;
 }

@@ -15,7 +15,7 @@
 #include "app/App.h"
 #include "app/Host.h"
 #include "log/LogPane.h"
-#include "scan/FolderPicker.h"
+#include "app/FolderPicker.h"
 #include "tests/TestRepos.h"
 
 // The host's main passes its first argument on: here a test filter.

@@ -1,6 +1,6 @@
 // Whole scans in the process: the option scan on a farm of real repositories
-// (tests/farm.sh, file:// remotes), and starts and stops with a stand-in
-// folder picker and the stand-in git. What each git operation shows in its
+// (tests/farm.sh, file:// remotes), and starts and stops with the stand-in
+// git. What each git operation shows in its
 // pane, in Compacts, in Logs and in the records; a stop leaves every thread
 // ended, every child gone and the closing lines written.
 #include <filesystem>
@@ -11,20 +11,21 @@
 #include <gtest/gtest.h>
 
 #include "log/LogPane.h"
-#include "scan/FolderPicker.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 #include "tests/TestRepos.h"
 
-// The folder picker of these tests: what the user would choose.
-std::function<std::optional<std::string>()> picker;
-std::optional<std::string> pickFolder(const std::string&, uintptr_t) { return picker(); }
-
 namespace {
 
 const std::string sep = separatorLine;
 using Flag = std::atomic<bool> ScanOptions::*;
+
+// The option scan alone, with the options as set now, as a started scan takes them.
+void scanWithOptions(const RepositoryList& list) {
+    scanState.scanOptions.copyFrom(scanState.options);
+    optionScan(list);
+}
 
 std::string errorBlock(const std::string& label, const std::string& folder, int code) {
     return sep + label + "\nFolder: " + folder + "\nError Code: " + std::to_string(code) + "\n";
@@ -101,7 +102,7 @@ TEST_F(Scan, GitsOwnWordsReachThePanes) {
         resetScanState();
         scanState.options.fetchEnabled = false;
         scanState.options.*operation.option = true;
-        optionScan({path});
+        scanWithOptions({path});
 
         std::string own = operation.pane->text(), compacts = compactPane.text(), logs = logsPane.text();
         EXPECT_EQ(own.find(operation.opening + path + "\n"), 0u) << own;
@@ -138,7 +139,7 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
     for (const auto& row : expected)
         list.push_back(farm(row[0]));
     scanState.options.fetchEnabled = true;
-    optionScan(list);
+    scanWithOptions(list);
     std::vector<RepositoryState> found = records();
     ASSERT_EQ(found.size(), expected.size());
     const SummaryColumn columns[] = {branchColumn, upstreamColumn, changesColumn, stashColumn, fetchColumn,
@@ -157,7 +158,7 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
     // A pull that brought commits counts them from the head before and after.
     scanState.options.fetchEnabled = false;
     scanState.options.pullEnabled = true;
-    optionScan({farm("behind")});
+    scanWithOptions({farm("behind")});
     EXPECT_EQ(summaryCell(records().at(0), pullColumn), "1 commit");
 
     // git's warnings share the pipe with its entries: they hide no state.
@@ -183,7 +184,7 @@ TEST_F(Scan, ManyJobsWriteWhatOneJobWrites) {
         for (const Operation& operation : operations)
             scanState.options.*operation.option = true;
         scanState.jobs = run == 0 ? 1 : 4;
-        optionScan(list);
+        scanWithOptions(list);
         for (const PaneTab& tab : paneTabs)
             texts[run] += tab.pane->text();
         for (const RepositoryState& record : records())
@@ -207,7 +208,6 @@ class ScanWithWaitingGit : public Scan {
 protected:
     void SetUp() override {
         Scan::SetUp();
-        picker = [this] { return std::optional<std::string>(temp.path()); };
         for (const std::string& folder : {first, second})
             std::filesystem::create_directories(folder + "/.git");
         fake.script("fetch", "touch started\nprint fetching\\n\nawait " + fake.file("go") + "\n");
@@ -226,7 +226,7 @@ TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) 
         std::filesystem::create_directories(folder + "/.git");
     scanState.options.fetchEnabled = scanState.options.pullEnabled = scanState.options.readmeEnabled = true;
     scanState.jobs = 4;
-    scanFolder();
+    scanFolderAt(temp.path());
     for (const std::string& repository : inHand)
         ASSERT_TRUE(waitForFile(repository + "/started"));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let "fetching" reach the pipes
@@ -247,23 +247,9 @@ TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) 
     EXPECT_FALSE(std::filesystem::exists(temp / "r3/started") || std::filesystem::exists(second + "/started"));
 }
 
-TEST_F(ScanWithWaitingGit, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {
-    scanState.options.fetchEnabled = true;
-    scanFolder();
-    ASSERT_TRUE(waitForFile(first + "/started"));
-    bool busyWhenPicking = true;
-    picker = [&] {
-        busyWhenPicking = scanState.busy() || scanState.optionScanThread.joinable() || scanState.childRunning();
-        return std::optional<std::string>();  // cancelled
-    };
-    scanFolder();
-    EXPECT_FALSE(busyWhenPicking);
-    EXPECT_EQ(scanState.scanPath[0], '\0');
-    EXPECT_FALSE(scanState.abortRequested);  // cleared for the scan that was not started
-
-    // A path too long for the scan starts nothing.
-    picker = [] { return std::optional<std::string>("/" + std::string(1100, 'x')); };
-    scanFolder();
+// A path too long for the scan starts nothing.
+TEST_F(ScanWithWaitingGit, ATooLongPathStartsNothing) {
+    scanFolderAt("/" + std::string(1100, 'x'));
     EXPECT_FALSE(scanState.mainScanThread.joinable());
     EXPECT_NE(logsPane.text().find("too long to scan (1101 bytes): /xx"), std::string::npos);
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "scan/FolderPicker.h"
+#include "app/FolderPicker.h"
 
 namespace {
 
