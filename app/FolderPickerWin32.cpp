@@ -50,8 +50,11 @@ std::optional<std::string> pickWithItemDialog(const std::string& start, HWND own
     IShellItem* item = nullptr;
     if (SUCCEEDED(dialog->Show(owner)) && SUCCEEDED(dialog->GetResult(&item))) {
         // A virtual folder (Control Panel, say) has no path: empty.
+        // Canonical: wine's dialog answers a typed "." with "…\\.".
         PWSTR path = nullptr;
-        picked = SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) ? narrow(path) : "";
+        wchar_t full[32768] = {};
+        bool named = SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path));
+        picked = !named ? "" : narrow(GetFullPathNameW(path, 32768, full, nullptr) ? full : path);
         CoTaskMemFree(path);
         item->Release();
     }
