@@ -2,7 +2,8 @@
 # The real repodeck window. Without a display, or without OpenGL 3, it ends at
 # once with exit code 1 and one line on standard error. Otherwise it shows a window
 # titled "repodeck" with a picture in it (not a single colour), and SIGTERM ends
-# it with exit code 0 (the close box is HostGlfwTest's). Started on a folder
+# it with exit code 0, its layout kept in $XDG_CONFIG_HOME/repodeck/imgui.ini,
+# not in the current folder (the close box is HostGlfwTest's). Started on a folder
 # whose stand-in git fetch sleeps, it counts the repository in its title, and
 # SIGTERM, SIGHUP or SIGINT end it with exit code 0 and no git left.
 #   gui-smoke.sh XVFB-RUN REPODECK SCREENSHOT
@@ -38,7 +39,7 @@ repodeck=$2 screenshot=$3
 work=$(mktemp -d)
 pid=""
 trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-cd "$work"  # imgui.ini is written to the current folder
+cd "$work"  # where imgui.ini must not be written
 
 # No OpenGL 3: Mesa, which serves Xvfb, is told to offer 2.1 only.
 status=0
@@ -47,7 +48,7 @@ MESA_GL_VERSION_OVERRIDE=2.1 timeout 20 "$repodeck" </dev/null >out 2>err || sta
 [ "$(wc -l <err)" -eq 1 ] && grep -q '^repodeck: ' err || fail "without OpenGL 3: $(cat err)"
 echo "without OpenGL 3: $(cat err)"
 
-"$repodeck" >log 2>&1 &
+XDG_CONFIG_HOME="$work/config" "$repodeck" >log 2>&1 &
 pid=$!
 
 # Each wait below gives up after about 20 seconds, and each X client after 10,
@@ -82,6 +83,7 @@ wait "$pid" || status=$?
 pid=""
 [ "$status" -eq 0 ] || fail "exit code $status after SIGTERM: $(cat log)"
 echo "SIGTERM: exit code 0"
+[ -f config/repodeck/imgui.ini ] && [ ! -e imgui.ini ] || fail "imgui.ini is not in \$XDG_CONFIG_HOME/repodeck: $(ls -R)"
 
 # A stand-in git on the search path whose fetch records its process id, then sleeps.
 mkdir -p bin tree/one/.git
