@@ -105,6 +105,7 @@ bool create(const char* title) {
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
     glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 0);
     glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+    glfwWindowHint(GLFW_SCALE_TO_MONITOR, GLFW_TRUE);  // 2560 by 1600 at 192 dots per inch
     // Lets the desktop match the window to repodeck.desktop and its icon.
     glfwWindowHintString(GLFW_X11_CLASS_NAME, "repodeck");
     glfwWindowHintString(GLFW_X11_INSTANCE_NAME, "repodeck");
