@@ -3,10 +3,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include <imgui.h>
 
+#include "app/Fonts.h"
 #include "app/Host.h"
 #include "app/MainWindow.h"
 #include "app/Theme.h"
@@ -17,28 +19,30 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr float clearColour[4] = {0.45f, 0.55f, 0.60f, 1.00f};
-
 // The vertical blank paces the frames. Where the display ignores the swap
 // interval (Xvfb, some drivers) this floor keeps the loop near 60 frames a
-// second, the rate the spinner and the About clock count frames in.
+// second; during a scan, whose text may arrive in every frame, near 30, so
+// the window leaves the processors to git.
 constexpr Clock::duration framePeriod = std::chrono::nanoseconds(1'000'000'000 / 60);
+constexpr Clock::duration scanFramePeriod = std::chrono::nanoseconds(1'000'000'000 / 30);
 // A wait this short is left to the vertical blank: a coarse system sleep
 // could overshoot it and miss the next one.
 constexpr Clock::duration shortestWait = std::chrono::milliseconds(2);
-constexpr auto minimisedSleep = std::chrono::milliseconds(64);
 // Idle, the window waits for events; the wait also ends at once when a pane
-// gets text or a close is asked for, so this bound only rescues a lost wake.
+// gets text or a close is asked for, so this bound only rescues a lost wake
+// (and lets new characters reach the font). During a scan the wait also ends
+// for the spinner's next step.
 constexpr double idleWaitSeconds = 0.5;
+constexpr double scanWaitSeconds = 0.25;
 // Frames drawn after an event before the window waits again: Dear ImGui shows
 // a click, a hover or a new tab one or two frames after the input.
 constexpr int framesAfterEvent = 3;
 
 // Sleeps until the frame's slot ends. Slots are counted from the previous
-// slot, not from now, so the average rate stays 60 a second; a late frame
-// starts the count afresh instead of being followed by a burst.
-void waitForNextFrame(Clock::time_point& nextFrame) {
-    nextFrame += framePeriod;
+// slot, not from now, so the average rate stays steady; a late frame starts
+// the count afresh instead of being followed by a burst.
+void waitForNextFrame(Clock::time_point& nextFrame, Clock::duration period) {
+    nextFrame += period;
     Clock::time_point now = Clock::now();
     if (nextFrame < now)
         nextFrame = now;
@@ -66,15 +70,19 @@ int runApp(const char* folder) {
     if (!host::create("repodeck"))
         return 1;
 
-    // Dear ImGui with keyboard navigation, imgui.ini in the current folder,
-    // repodeck's colours and a font at the desktop's scale.
+    // Dear ImGui with keyboard navigation, its layout file in the user's
+    // configuration folder (never the current one, which may be a
+    // repository), repodeck's colours and a font at the desktop's scale.
     ImGui::CreateContext();
-    ImGui::GetIO().ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
+    ImGuiIO& io = ImGui::GetIO();
+    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
+    const std::string layout = host::layoutFile();
+    io.IniFilename = layout.empty() ? nullptr : layout.c_str();
     ImGui::StyleColorsDark();
     applyColorTheme();
-    const FontFiles fonts = host::fontFiles();
     float fontScale = host::contentScale() * zoom;
-    applyScale(fontScale, fonts);
+    applyScale(fontScale);
+    buildFonts(fontScale);
     host::initBackends();
     if (folder)
         scanFolderAt(folder);
@@ -83,35 +91,42 @@ int runApp(const char* folder) {
     bool animating = false;
     int settleFrames = framesAfterEvent;  // the first frames lay the window out
     for (;;) {
-        bool idle = !animating && settleFrames == 0;
-        host::Events events = host::handleEvents(idle ? idleWaitSeconds : 0);
+        bool busy = scanState.busy(), minimised = host::isMinimised();
+        bool idle = minimised || (!animating && settleFrames == 0);
+        host::Events events = host::handleEvents(idle ? (busy ? scanWaitSeconds : idleWaitSeconds) : 0);
         if (events == host::Events::closed) {
             // At once, so scan threads wind down while the window is torn down.
             scanState.abortRequested = true;
             break;
         }
+        if (minimised) {
+            showProgressInTitle();  // all that shows of a minimised window
+            continue;
+        }
+        notePanes();
+        noteText(scanState.scanPath);
         if (events == host::Events::some)
             settleFrames = framesAfterEvent;
         else if (settleFrames > 0)
             settleFrames--;
-        else if (idle && !scanState.busy())
+        else if (idle && !busy && !fontsWanted())
             continue;  // the wait ran out and nothing changed: nothing to draw
 
         host::newFrame();
         takeWindowKeys();
         float scale = host::contentScale() * zoom;
-        if (scale != fontScale) {
+        if (scale != fontScale || fontsWanted()) {
             fontScale = scale;
-            applyScale(scale, fonts);
+            applyScale(scale);
+            buildFonts(scale);
             host::reloadFontTexture();
         }
         ImGui::NewFrame();
         animating = drawMainWindow();
         ImGui::Render();
-        if (host::isMinimised())
-            std::this_thread::sleep_for(minimisedSleep);
         host::present(clearColour);
-        waitForNextFrame(nextFrame);
+        pickAskedFolder();  // outside the frame, which shows meanwhile
+        waitForNextFrame(nextFrame, busy ? scanFramePeriod : framePeriod);
     }
 
     // The user interface goes first; stopScan needs none of it.

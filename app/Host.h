@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/Theme.h"
+#include <imgui.h>
 
 namespace host {
 
@@ -27,10 +27,24 @@ bool isMinimised();
 
 void newFrame();            // the backends' part of ImGui::NewFrame
 void present(const float clearColour[4]);  // after ImGui::Render
+// Shows the last frame again, while a modal dialog holds the loop (a picker),
+// so the window under it is never left unpainted. Nothing before a first frame.
+void presentAgain();
 
 // The desktop's scale for this window's monitor (1 at 96 dots per inch).
 float contentScale();
-FontFiles fontFiles();
+// A font file and the face in it (a collection holds several).
+struct FontFace {
+    std::string file;
+    int index = 0;
+    auto operator<=>(const FontFace&) const = default;
+};
+// The text font, monospaced; an empty file when the system has none
+// (Dear ImGui's built-in font then).
+FontFace textFont();
+// The desktop's first choice of font for c among those that have a glyph
+// for it; an empty file when none has.
+FontFace fontFor(ImWchar c);
 // After the font atlas was rebuilt: the renderer makes its texture afresh.
 void reloadFontTexture();
 
@@ -40,6 +54,9 @@ enum class Key { f, f5, equal, minus, zero, keypadAdd, keypadSubtract };
 int keyIndex(Key key);
 
 void setWindowTitle(const char* title);
+// Dear ImGui's layout file in the user's configuration folder, the folder
+// made when missing; empty when it cannot be (the layout is then not kept).
+std::string layoutFile();
 // The window as the desktop knows it (an X11 window id, an HWND), for the
 // folder picker's owner.
 uintptr_t nativeWindow();

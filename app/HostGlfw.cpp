@@ -9,12 +9,15 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fontconfig/fontconfig.h>
 #include <GLFW/glfw3.h>
 #define GLFW_EXPOSE_NATIVE_X11
 #include <GLFW/glfw3native.h>
@@ -23,6 +26,7 @@
 #include <imgui_impl_opengl3.h>
 
 #include "app/App.h"
+#include "app/Theme.h"
 #include "log/LogPane.h"
 
 namespace {
@@ -101,6 +105,7 @@ bool create(const char* title) {
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
     glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 0);
     glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+    glfwWindowHint(GLFW_SCALE_TO_MONITOR, GLFW_TRUE);  // 2560 by 1600 at 192 dots per inch
     // Lets the desktop match the window to repodeck.desktop and its icon.
     glfwWindowHintString(GLFW_X11_CLASS_NAME, "repodeck");
     glfwWindowHintString(GLFW_X11_INSTANCE_NAME, "repodeck");
@@ -168,6 +173,11 @@ void newFrame() {
     ImGui_ImplGlfw_NewFrame();
 }
 
+void presentAgain() {
+    if (ImGui::GetCurrentContext() && ImGui::GetDrawData())
+        present(clearColour);
+}
+
 void present(const float clearColour[4]) {
     int width, height;
     glfwGetFramebufferSize(window, &width, &height);
@@ -184,11 +194,43 @@ float contentScale() {
     return x > 0 ? x : 1;
 }
 
-FontFiles fontFiles() {
-    return {{"/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"},
-            {"/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc",
-             "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc", "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc",
-             "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf"}};
+// DejaVu Sans Mono (Debian's fonts-dejavu-core), else fontconfig's first
+// monospaced font for Latin.
+FontFace textFont() {
+    const char* dejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+    return exists(dejaVu) ? FontFace{dejaVu} : fontFor('A');
+}
+
+// Fontconfig's fonts in its order for "monospace" (the user's and the
+// system's preferences, then every other font by likeness), read once; of
+// those, the TrueType and OpenType files that Dear ImGui can load.
+FontFace fontFor(ImWchar c) {
+    static FcFontSet* fonts = [] {
+        FcFontSet* sorted = nullptr;
+        if (FcPattern* pattern = FcInit() ? FcNameParse(reinterpret_cast<const FcChar8*>("monospace")) : nullptr) {
+            FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+            FcDefaultSubstitute(pattern);
+            FcResult result;
+            sorted = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
+            FcPatternDestroy(pattern);
+        }
+        return sorted;
+    }();
+    for (int i = 0; fonts && i < fonts->nfont; i++) {
+        FcPattern* font = fonts->fonts[i];
+        FcCharSet* characters = nullptr;
+        FcChar8 *file = nullptr, *format = nullptr;
+        int index = 0;
+        if (FcPatternGetCharSet(font, FC_CHARSET, 0, &characters) == FcResultMatch &&
+            FcCharSetHasChar(characters, c) && FcPatternGetString(font, FC_FILE, 0, &file) == FcResultMatch &&
+            FcPatternGetString(font, FC_FONTFORMAT, 0, &format) == FcResultMatch &&
+            (strcmp(reinterpret_cast<const char*>(format), "TrueType") == 0 ||
+             strcmp(reinterpret_cast<const char*>(format), "CFF") == 0)) {
+            FcPatternGetInteger(font, FC_INDEX, 0, &index);
+            return {reinterpret_cast<const char*>(file), index};
+        }
+    }
+    return {};
 }
 
 void reloadFontTexture() {
@@ -210,6 +252,19 @@ int keyIndex(Key key) {
 }
 
 void setWindowTitle(const char* title) { glfwSetWindowTitle(window, title); }
+
+// $XDG_CONFIG_HOME/repodeck/imgui.ini, or ~/.config/repodeck/imgui.ini.
+std::string layoutFile() {
+    const char* config = getenv("XDG_CONFIG_HOME");
+    const char* home = getenv("HOME");
+    std::string folder = config && *config == '/' ? config : home && *home ? std::string(home) + "/.config" : "";
+    if (folder.empty())
+        return {};
+    folder += "/repodeck";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    return !error && std::filesystem::is_directory(folder, error) ? folder + "/imgui.ini" : "";
+}
 
 uintptr_t nativeWindow() { return window ? uintptr_t(glfwGetX11Window(window)) : 0; }
 

@@ -9,18 +9,28 @@
 #include <windows.h>
 #include <d3d11.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <string>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include <imgui.h>
 #include <imgui_impl_dx11.h>
 #include <imgui_impl_win32.h>
+// Dear ImGui's own TrueType reader, here to tell which font has a glyph.
+#define STBTT_STATIC
+#define STB_TRUETYPE_IMPLEMENTATION
+#include <imstb_truetype.h>
 
 #include "app/App.h"
+#include "app/Theme.h"
 #include "log/LogPane.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
@@ -82,6 +92,47 @@ void releaseRenderTarget() {
     }
 }
 
+// The system's fonts in the order they are tried for a character: the
+// monospaced text fonts, then Segoe UI (Latin with Vietnamese, Greek,
+// Cyrillic, Hebrew, Arabic, symbols), Malgun Gothic (Hangul), Yu Gothic and
+// MS Gothic (Japanese), Microsoft YaHei and SimSun (Chinese), and Tahoma, which
+// wine has too. Each file is read the first time a character reaches it; a
+// stock wine prefix has none of the others, and its text is then Dear ImGui's
+// built-in font with "?" for what no font has.
+class SystemFont {
+public:
+    SystemFont(const char* name, bool text) : name(name), text(text) {}
+
+    std::string path() const {
+        char windows[MAX_PATH] = {};
+        GetWindowsDirectoryA(windows, MAX_PATH);
+        return std::string(windows) + "\\Fonts\\" + name;
+    }
+
+    bool has(ImWchar c) {
+        if (!read) {
+            read = true;
+            std::ifstream file(path(), std::ios::binary);
+            data.assign(std::istreambuf_iterator<char>(file), {});
+            int offset = data.empty() ? -1 : stbtt_GetFontOffsetForIndex(data.data(), 0);
+            usable = offset >= 0 && stbtt_InitFont(&info, data.data(), offset);
+        }
+        return usable && stbtt_FindGlyphIndex(&info, c) != 0;
+    }
+
+    const char* name;
+    bool text;
+
+private:
+    bool read = false, usable = false;
+    std::vector<unsigned char> data;
+    stbtt_fontinfo info = {};
+};
+
+SystemFont systemFonts[] = {{"consola.ttf", true},   {"CascadiaMono.ttf", true}, {"segoeui.ttf", false},
+                            {"malgun.ttf", false},   {"YuGothR.ttc", false},     {"msgothic.ttc", false},
+                            {"msyh.ttc", false},     {"simsun.ttc", false},      {"tahoma.ttf", false}};
+
 template <typename Interface>
 void release(Interface*& pointer) {
     if (pointer) {
@@ -128,6 +179,12 @@ LRESULT WINAPI windowProcedure(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
             swapChain->ResizeBuffers(0, LOWORD(lParam), HIWORD(lParam), DXGI_FORMAT_UNKNOWN, 0);
             createRenderTarget();
         }
+        return 0;
+    case WM_PAINT:
+        // Also while a modal loop (the folder picker, a resize) holds the
+        // frame loop: the last frame again, never an unpainted window.
+        host::presentAgain();
+        ValidateRect(hWnd, nullptr);
         return 0;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_KEYMENU)
@@ -226,6 +283,11 @@ Events handleEvents(double waitSeconds) {
         DispatchMessageW(&message);
         quit |= message.message == WM_QUIT;
         some |= message.message != WM_TIMER && message.message != systemTimer;
+        // Dear ImGui's backend keeps only whether a button is down: a press
+        // and its release in one drain would be no click at all, so the
+        // rest waits until a frame has seen the press.
+        if (message.message >= WM_LBUTTONDOWN && message.message <= WM_XBUTTONDBLCLK)
+            break;
     }
     if (quit || closeAsked)
         return Events::closed;
@@ -237,6 +299,11 @@ bool isMinimised() { return IsIconic(mainWindowHandle); }
 void newFrame() {
     ImGui_ImplDX11_NewFrame();
     ImGui_ImplWin32_NewFrame();
+}
+
+void presentAgain() {
+    if (ImGui::GetCurrentContext() && ImGui::GetDrawData() && mainRenderTarget)
+        present(clearColour);
 }
 
 void present(const float clearColour[4]) {
@@ -257,12 +324,18 @@ float contentScale() {
     return dpi ? dpi / 96.0f : 1.0f;
 }
 
-FontFiles fontFiles() {
-    char windows[MAX_PATH] = {};
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    std::string fonts = std::string(windows) + "\\Fonts\\";
-    return {{fonts + "consola.ttf", fonts + "CascadiaMono.ttf"},
-            {fonts + "msyh.ttc", fonts + "simsun.ttc", fonts + "msgothic.ttc"}};
+FontFace textFont() {
+    for (SystemFont& font : systemFonts)
+        if (font.text && GetFileAttributesA(font.path().c_str()) != INVALID_FILE_ATTRIBUTES)
+            return {font.path()};
+    return {};
+}
+
+FontFace fontFor(ImWchar c) {
+    for (SystemFont& font : systemFonts)
+        if (font.has(c))
+            return {font.path()};
+    return {};
 }
 
 void reloadFontTexture() {
@@ -284,6 +357,20 @@ int keyIndex(Key key) {
 }
 
 void setWindowTitle(const char* title) { SetWindowTextA(mainWindowHandle, title); }
+
+// %APPDATA%\\repodeck\\imgui.ini, in UTF-8 as Dear ImGui opens its files.
+std::string layoutFile() {
+    wchar_t appData[MAX_PATH] = {};
+    if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData) != S_OK)
+        return {};
+    std::filesystem::path folder = std::filesystem::path(appData) / L"repodeck";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder, error))
+        return {};
+    std::u8string path = (folder / L"imgui.ini").u8string();
+    return std::string(path.begin(), path.end());
+}
 
 uintptr_t nativeWindow() { return reinterpret_cast<uintptr_t>(mainWindowHandle); }
 

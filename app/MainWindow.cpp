@@ -8,10 +8,12 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
+#include "app/FolderPicker.h"
 #include "app/Host.h"
 #include "app/SummaryView.h"
 #include "log/LogPane.h"
 #include "scan/RepositoryState.h"
+#include "scan/DirectoryList.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 
@@ -41,6 +43,7 @@ constexpr float zoomStep = 1.1f, smallestZoom = 0.5f, largestZoom = 4.0f;
 
 int tabStep = 0;  // Ctrl+Tab: +1, Ctrl+Shift+Tab: -1, for this frame's tab bar
 std::string openFailure;  // the About tab's word on a link that did not open
+bool pickerAsked = false;  // "Scan Folder" was clicked in this frame
 
 // Pressed since the last frame, judged before ImGui::NewFrame updates the keys.
 bool pressedBeforeFrame(int key) {
@@ -58,8 +61,17 @@ void checkbox(const char* label, std::atomic<bool>& flag) {
         flag = value;
 }
 
+// A scan reads the options once, when it starts: while it runs they are
+// shown disabled, and hovering them says why.
+void explainDisabled(bool busy) {
+    if (busy && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled))
+        ImGui::SetTooltip("A scan reads these when it starts: stop it, or wait for its end, to change them.");
+}
+
 void drawOptions() {
     ScanOptions& options = scanState.options;
+    bool busy = scanState.busy();
+    ImGui::BeginDisabled(busy);
     // 720 by 80 at the built-in font's size, growing with the text.
     float scale = ImGui::GetFontSize() / 13.0f;
     ImGui::BeginChild("Options", ImVec2(720 * scale, 80 * scale), true, optionsFlags);
@@ -76,27 +88,32 @@ void drawOptions() {
     ImGui::EndGroup();
     ImGui::SameLine();
     ImGui::BeginGroup();
-    checkbox("Display the first 128 characters of README.MD/.txt", options.readmeEnabled);
+    checkbox("Display the first 256 bytes of README.MD/.txt", options.readmeEnabled);
     checkbox("Nested repositories", options.nestedEnabled);
-
     ImGui::EndGroup();
     ImGui::NewLine();
     ImGui::EndChild();
+    ImGui::EndDisabled();
+    explainDisabled(busy);
 }
 
 // How many repositories a scan works on at once; read when a scan starts.
 void drawJobs() {
     int jobs = scanState.jobs;
+    bool busy = scanState.busy();
+    ImGui::BeginDisabled(busy);
     ImGui::SetNextItemWidth(ImGui::GetFontSize() * 6);
     if (ImGui::InputInt("Jobs", &jobs))
         scanState.jobs = std::clamp(jobs, 1, maxJobs);
+    ImGui::EndDisabled();
+    explainDisabled(busy);
 }
 
 // "Rescan" and F5 scan the last folder again; "Stop" ends the running scan
 // and opens nothing.
 void drawScanButtons() {
     if (ImGui::Button("Scan Folder"))
-        scanFolder(host::nativeWindow());
+        pickerAsked = true;
     ImGui::SameLine();
     bool known = !lastScannedFolder().empty();
     ImGui::BeginDisabled(!known);
@@ -119,7 +136,7 @@ void drawScanButtons() {
     }
 }
 
-// "N of M" while the option scan runs: N is the repository in hand.
+// "N of M" while the option scan runs: N is the next repository to finish.
 std::string progressText() {
     uint32_t count = scanState.repositoryCount;
     if (!scanState.optionScanRunning || count == 0)
@@ -128,26 +145,36 @@ std::string progressText() {
     return std::to_string(position) + " of " + std::to_string(count);
 }
 
+// Four steps a second, by Dear ImGui's clock.
+char spinnerNow() { return spinner[int(ImGui::GetTime() * 4) % 4]; }
+
+// "5 of 12 done; working on repo-06, repo-07": the repositories in hand,
+// named below the scanned folder.
+std::string workText() {
+    uint32_t count = scanState.repositoryCount;
+    if (!scanState.optionScanRunning || count == 0)
+        return {};
+    std::string text = std::to_string(scanState.repositoriesDone) + " of " + std::to_string(count) + " done";
+    std::string folder = std::string(scanState.scanPath) + pathSeparator;
+    const char* joint = "; working on ";
+    for (const std::string& repository : scanState.repositoriesInHand()) {
+        text += joint + (repository.starts_with(folder) ? repository.substr(folder.size()) : repository);
+        joint = ", ";
+    }
+    return text;
+}
+
 // The status line and the window title share one spinner and one count.
 void drawStatus() {
     frameCounter++;
-    int spinnerIndex = int(frameCounter / 16 % 4);
     bool busy = scanState.busy();
-    ImGui::Text("Path: %s %c", scanState.scanPath, busy ? spinner[spinnerIndex] : ' ');
-    std::string progress = progressText();
-    if (!progress.empty()) {
+    ImGui::Text("Path: %s %c", scanState.scanPath, busy ? spinnerNow() : ' ');
+    std::string work = workText();
+    if (!work.empty()) {
         ImGui::SameLine();
-        ImGui::Text(" %s: %s", progress.c_str(), scanState.repositoryInHand().c_str());
+        ImGui::Text(" %s", work.c_str());
     }
-
-    // Written only when its text changes, not in every frame.
-    std::string title = "repodeck";
-    if (busy)
-        title += std::string(" ") + spinner[spinnerIndex] + (progress.empty() ? "" : " " + progress);
-    if (title != windowTitle) {
-        host::setWindowTitle(title.c_str());
-        windowTitle = title;
-    }
+    showProgressInTitle();
 }
 
 // Each step is in the precision it is written in (float, or double for the
@@ -227,7 +254,7 @@ bool drawTabs() {
     bool findKey = io.KeyCtrl && ImGui::IsKeyPressed(host::keyIndex(host::Key::f), false);
     bool animating = false;
     if (ImGui::BeginTabItem("Summary")) {
-        drawSummary();
+        drawSummary(findKey);
         ImGui::EndTabItem();
     }
     for (const PaneTab& tab : paneTabs) {
@@ -292,5 +319,24 @@ bool drawMainWindow() {
     bool animating = drawTabs();
 
     ImGui::End();
-    return animating || scanState.busy();
+    return animating;
+}
+
+void showProgressInTitle() {
+    std::string title = "repodeck", progress = progressText();
+    if (scanState.busy())
+        title += std::string(" ") + spinnerNow() + (progress.empty() ? "" : " " + progress);
+    if (title != windowTitle) {
+        host::setWindowTitle(title.c_str());
+        windowTitle = title;
+    }
+}
+
+void pickAskedFolder() {
+    if (!pickerAsked)
+        return;
+    pickerAsked = false;
+    std::optional<std::string> folder = pickFolder(lastScannedFolder(), host::nativeWindow());
+    if (folder && !folder->empty())  // an item with no path has nothing to scan
+        scanFolderAt(*folder);
 }

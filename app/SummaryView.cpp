@@ -7,8 +7,12 @@
 #include <vector>
 
 #include <imgui.h>
+#include <imgui_internal.h>
+
+#include "app/Fonts.h"
 
 #include "app/Host.h"
+#include "log/LogPane.h"
 #include "scan/RepositoryState.h"
 
 namespace {
@@ -24,6 +28,8 @@ struct SummaryView {
     int sortColumn = -1;  // none: list order
     bool descending = false;
     bool dirty = true;
+    bool refit = true;       // rows changed: the columns fit their content again
+    bool userSized = false;  // a column resized by hand keeps its width this session
 };
 SummaryView view;
 
@@ -37,6 +43,10 @@ void takeNewRows() {
         view.dirty = true;
     }
     view.dirty |= !added.empty();
+    view.refit |= view.dirty;
+    for (const RepositoryState& row : added)
+        for (int column = 0; column < summaryColumnCount; column++)
+            noteText(summaryCell(row, SummaryColumn(column)));
     std::move(added.begin(), added.end(), std::back_inserter(view.rows));
 }
 
@@ -57,9 +67,8 @@ void arrangeRows() {
     view.shown.clear();
     for (int i = 0; i < int(view.rows.size()); i++) {
         const RepositoryState& row = view.rows[i];
-        // One text for both cells, so a "-word" in either leaves the row out.
-        std::string cells = row.path + "\n" + summaryCell(row, branchColumn);
-        if ((!view.attentionOnly || row.needsAttention()) && view.filter.PassFilter(cells.c_str()))
+        if ((!view.attentionOnly || row.needsAttention()) &&
+            passesFilter(view.filter, {row.path, summaryCell(row, branchColumn)}))
             view.shown.push_back(i);
     }
     if (view.sortColumn >= 0) {
@@ -74,6 +83,9 @@ void arrangeRows() {
     view.dirty = false;
 }
 
+}  // namespace
+
+// The row's tone, as the terminal shows it too.
 ImVec4 colourOf(const RepositoryState& row) {
     switch (row.tone()) {
     case RepositoryState::Tone::failed: return ImVec4(0.95f, 0.35f, 0.35f, 1.0f);
@@ -85,42 +97,91 @@ ImVec4 colourOf(const RepositoryState& row) {
     return ImGui::GetStyleColorVec4(ImGuiCol_Text);
 }
 
+namespace {
+
+// A cell's text, ended by "…" where the column is too narrow for it; its
+// item keeps the whole width, so a fitting column makes room for all of it.
+// True when the text was cut and the mouse is on it.
+bool drawCell(const std::string& text) {
+    ImVec2 pos = ImGui::GetCursorScreenPos(), size = ImGui::CalcTextSize(text.c_str());
+    float room = ImGui::GetContentRegionAvail().x;
+    if (size.x <= room) {
+        ImGui::TextUnformatted(text.c_str());
+        return false;
+    }
+    ImVec2 shownEnd(pos.x + room, pos.y + size.y);
+    ImGui::RenderTextEllipsis(ImGui::GetWindowDrawList(), pos, shownEnd, shownEnd.x, shownEnd.x, text.c_str(), nullptr,
+                              &size);
+    ImGui::LogRenderedText(&pos, text.c_str());  // whole, for Dear ImGui's log
+    ImGui::ItemSize(size);
+    return ImGui::IsMouseHoveringRect(pos, shownEnd) && ImGui::IsWindowHovered();
+}
+
 void drawRow(const RepositoryState& row, int index) {
     ImGui::TableNextRow();
     ImGui::PushID(index);
     ImGui::PushStyleColor(ImGuiCol_Text, colourOf(row));
+    std::string cutText;  // the whole text of the cut cell under the mouse
     for (int column = 0; column < summaryColumnCount; column++) {
         ImGui::TableSetColumnIndex(column);
         std::string cell = summaryCell(row, SummaryColumn(column));
-        if (column != repositoryColumn) {
-            ImGui::TextUnformatted(cell.c_str());
-            continue;
+        if (column == repositoryColumn) {
+            // The row's selectable, and over it the path, cut like any cell.
+            ImVec2 start = ImGui::GetCursorScreenPos();
+            if (ImGui::Selectable("##row", false,
+                                  ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick |
+                                      ImGuiSelectableFlags_AllowItemOverlap) &&
+                ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left))
+                host::openLink(row.path.c_str());  // the folder, in the file manager
+            if (ImGui::IsItemHovered() && !row.lastMessage().empty())
+                cutText = row.lastMessage();
+            if (ImGui::BeginPopupContextItem("row")) {
+                if (ImGui::MenuItem("Copy path"))
+                    ImGui::SetClipboardText(row.path.c_str());
+                ImGui::EndPopup();
+            }
+            ImGui::SameLine(0, 0);
+            ImGui::SetCursorScreenPos(start);
         }
-        if (ImGui::Selectable(cell.c_str(), false,
-                              ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick) &&
-            ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left))
-            host::openLink(row.path.c_str());  // the folder, in the file manager
-        if (ImGui::IsItemHovered() && !row.lastMessage().empty())
-            ImGui::SetTooltip("%s", row.lastMessage().c_str());
-        if (ImGui::BeginPopupContextItem("row")) {
-            if (ImGui::MenuItem("Copy path"))
-                ImGui::SetClipboardText(row.path.c_str());
-            ImGui::EndPopup();
-        }
+        if (drawCell(cell))
+            cutText = cell;
     }
+    if (!cutText.empty())
+        ImGui::SetTooltip("%s", cutText.c_str());
     ImGui::PopStyleColor();
     ImGui::PopID();
 }
 
+// Fixed columns as wide as their content, the Problem column the rest of the
+// window (or a dozen characters past it, scrolled to).
+float tableWidth(ImGuiID id) {
+    float width = ImGui::GetContentRegionAvail().x;
+    ImGuiTable* table = ImGui::TableFindByID(id);
+    if (!table)
+        return width;
+    float columns = ImGui::GetFontSize() * 12;
+    for (int column = 0; column < summaryColumnCount - 1; column++)
+        columns += table->Columns[column].WidthGiven + table->CellPaddingX * 2 + table->CellSpacingX1 + table->CellSpacingX2;
+    return std::max(width, columns);
+}
+
 }  // namespace
 
-void drawSummary() {
+void drawSummary(bool focusFilter) {
     takeNewRows();
     view.dirty |= ImGui::Checkbox("Needs attention only", &view.attentionOnly);
     ImGui::SameLine();
     ImGui::SetNextItemWidth(-10);
+    if (focusFilter)
+        ImGui::SetKeyboardFocusHere();
     if (ImGui::InputTextWithHint("##summaryFilter", "Filter path and branch (include, -exclude)", view.filter.InputBuf,
                                  IM_ARRAYSIZE(view.filter.InputBuf))) {
+        view.filter.Build();
+        view.dirty = true;
+    }
+    // After the box, which on Escape has already given up its edit.
+    if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)) && view.filter.InputBuf[0]) {
+        view.filter.InputBuf[0] = '\0';
         view.filter.Build();
         view.dirty = true;
     }
@@ -129,12 +190,19 @@ void drawSummary() {
                                       ImGuiTableFlags_Resizable | ImGuiTableFlags_ScrollX | ImGuiTableFlags_ScrollY |
                                       ImGuiTableFlags_RowBg | ImGuiTableFlags_BordersInnerV |
                                       ImGuiTableFlags_SizingFixedFit;
-    if (!ImGui::BeginTable("summary", summaryColumnCount, flags))
+    ImGuiID id = ImGui::GetID("summary");
+    if (!ImGui::BeginTable("summary", summaryColumnCount, flags, ImVec2(0, 0), tableWidth(id)))
         return;
     ImGui::TableSetupScrollFreeze(0, 1);
-    for (const char* name : summaryColumnNames)
-        ImGui::TableSetupColumn(name);
+    for (int column = 0; column < summaryColumnCount; column++)
+        ImGui::TableSetupColumn(summaryColumnNames[column],
+                                column == problemColumn ? ImGuiTableColumnFlags_WidthStretch : 0);
     ImGui::TableHeadersRow();
+    ImGuiTable* table = ImGui::GetCurrentTable();
+    view.userSized |= table->LastResizedColumn >= 0;
+    if (view.refit && !view.userSized)
+        ImGui::TableSetColumnWidthAutoAll(table);
+    view.refit = false;
     if (ImGuiTableSortSpecs* specs = ImGui::TableGetSortSpecs(); specs && specs->SpecsDirty) {
         view.sortColumn = specs->SpecsCount > 0 ? specs->Specs[0].ColumnIndex : -1;
         view.descending = specs->SpecsCount > 0 && specs->Specs[0].SortDirection == ImGuiSortDirection_Descending;

@@ -5,6 +5,8 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
+const float clearColour[4] = {0.45f, 0.55f, 0.60f, 1.00f};
+
 namespace {
 
 struct Rgb {
@@ -19,6 +21,11 @@ constexpr Rgb text = {0.86f, 0.93f, 0.90f};
 constexpr Rgb cyan = {0.47f, 0.77f, 0.83f};
 constexpr Rgb red = {0.71f, 0.22f, 0.27f};
 constexpr Rgb grab = {0.09f, 0.15f, 0.16f};
+// The accent and indigo darkened for what text is drawn on (a hovered or
+// pressed row or tab or button): dark enough for every text colour,
+// a failed row's red included, to read at 4.5:1.
+constexpr Rgb deepAccent = {64 / 255.0f, 18 / 255.0f, 58 / 255.0f};
+constexpr Rgb deepIndigo = {30 / 255.0f, 28 / 255.0f, 90 / 255.0f};
 
 struct ThemeEntry {
     ImGuiCol colour;
@@ -29,15 +36,15 @@ struct ThemeEntry {
 // Child, separator, unfocused tab, table, drag-and-drop, navigation and
 // modal dimming colours are not listed: they keep the dark preset's values.
 constexpr ThemeEntry theme[] = {
-    {ImGuiCol_Text, text, 0.78f},
-    {ImGuiCol_TextDisabled, text, 0.28f},
-    {ImGuiCol_WindowBg, dark, 0.90f},
-    {ImGuiCol_PopupBg, dark, 0.90f},
-    {ImGuiCol_Border, dark, 0.75f},
+    {ImGuiCol_Text, text, 0.86f},
+    {ImGuiCol_TextDisabled, text, 0.66f},
+    {ImGuiCol_WindowBg, dark, 1.00f},
+    {ImGuiCol_PopupBg, dark, 0.96f},
+    {ImGuiCol_Border, text, 0.45f},  // also round the frames: an unticked box shows
     {ImGuiCol_BorderShadow, dark, 0.50f},
     {ImGuiCol_FrameBg, dark, 1.00f},
-    {ImGuiCol_FrameBgHovered, accent, 0.78f},
-    {ImGuiCol_FrameBgActive, accent, 1.00f},
+    {ImGuiCol_FrameBgHovered, deepAccent, 1.00f},
+    {ImGuiCol_FrameBgActive, deepIndigo, 1.00f},
     {ImGuiCol_TitleBg, violet, 1.00f},
     {ImGuiCol_TitleBgActive, indigo, 1.00f},
     {ImGuiCol_TitleBgCollapsed, dark, 0.75f},
@@ -50,24 +57,25 @@ constexpr ThemeEntry theme[] = {
     {ImGuiCol_SliderGrab, cyan, 0.14f},
     {ImGuiCol_SliderGrabActive, red, 1.00f},
     {ImGuiCol_Button, cyan, 0.14f},
-    {ImGuiCol_ButtonHovered, accent, 0.86f},
-    {ImGuiCol_ButtonActive, accent, 1.00f},
-    {ImGuiCol_Header, accent, 0.76f},
-    {ImGuiCol_HeaderHovered, accent, 0.86f},
-    {ImGuiCol_HeaderActive, indigo, 1.00f},
+    {ImGuiCol_ButtonHovered, accent, 0.36f},
+    {ImGuiCol_ButtonActive, deepIndigo, 1.00f},
+    {ImGuiCol_Header, deepAccent, 1.00f},
+    {ImGuiCol_HeaderHovered, deepAccent, 1.00f},
+    {ImGuiCol_HeaderActive, deepIndigo, 1.00f},
     {ImGuiCol_ResizeGrip, cyan, 0.04f},
     {ImGuiCol_ResizeGripHovered, accent, 0.78f},
     {ImGuiCol_ResizeGripActive, accent, 1.00f},
-    {ImGuiCol_Tab, accent, 0.76f},
-    {ImGuiCol_TabHovered, accent, 0.96f},
-    {ImGuiCol_TabActive, indigo, 1.00f},
+    {ImGuiCol_Tab, accent, 0.28f},
+    {ImGuiCol_TabHovered, accent, 0.36f},
+    {ImGuiCol_TabActive, indigo, 0.50f},
+    {ImGuiCol_TableRowBgAlt, text, 0.03f},
     {ImGuiCol_PlotLines, text, 0.63f},
     {ImGuiCol_PlotLinesHovered, accent, 1.00f},
     {ImGuiCol_PlotHistogram, text, 0.63f},
     {ImGuiCol_PlotHistogramHovered, accent, 1.00f},
     {ImGuiCol_TextSelectedBg, accent, 0.43f},
 };
-static_assert(sizeof theme / sizeof theme[0] == 37);
+static_assert(sizeof theme / sizeof theme[0] == 38);
 
 }  // namespace
 
@@ -77,57 +85,15 @@ void applyColorTheme() {
         colours[entry.colour] = ImVec4(entry.base.r, entry.base.g, entry.base.b, entry.alpha);
 }
 
-namespace {
-
-constexpr float basePixels = 13.0f;  // the built-in font's size
-
-// Latin with its extensions, Greek, Cyrillic, general punctuation (curly
-// quotes, dashes), currency, arrows, box drawing and the replacement character.
-constexpr ImWchar textRanges[] = {
-    0x0020, 0x024F, 0x0370, 0x03FF, 0x0400, 0x052F, 0x2000, 0x206F, 0x20A0, 0x20CF,
-    0x2190, 0x21FF, 0x2500, 0x257F, 0xFFFD, 0xFFFD, 0,
-};
-
-bool exists(const std::string& path) {
-    if (FILE* file = ImFileOpen(path.c_str(), "rb")) {
-        ImFileClose(file);
-        return true;
-    }
-    return false;
-}
-
-const std::string* firstPresent(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths)
-        if (exists(path))
-            return &path;
-    return nullptr;
-}
-
-}  // namespace
-
-void applyScale(float scale, const FontFiles& files) {
-    ImGuiIO& io = ImGui::GetIO();
-    io.Fonts->Clear();
-    float pixels = float(int(basePixels * scale + 0.5f));
-    if (const std::string* text = firstPresent(files.text)) {
-        io.Fonts->AddFontFromFileTTF(text->c_str(), pixels, nullptr, textRanges);
-        if (const std::string* cjk = firstPresent(files.cjk)) {
-            ImFontConfig merge;
-            merge.MergeMode = true;
-            io.Fonts->AddFontFromFileTTF(cjk->c_str(), pixels, &merge, io.Fonts->GetGlyphRangesChineseSimplifiedCommon());
-        }
-    }
-    if (io.Fonts->Fonts.empty()) {
-        ImFontConfig builtIn;
-        builtIn.SizePixels = pixels;
-        io.Fonts->AddFontDefault(&builtIn);
-    }
-    io.Fonts->Build();
-
+void applyScale(float scale) {
     ImGuiStyle& style = ImGui::GetStyle();
     ImVec4 colours[ImGuiCol_COUNT];
     memcpy(colours, style.Colors, sizeof colours);
     style = ImGuiStyle();
-    style.ScaleAllSizes(pixels / basePixels);
+    // Frames outlined, so an unticked check box stands out from the window;
+    // disabled controls faded less than Dear ImGui's 0.6, so they still read.
+    style.FrameBorderSize = 1.0f;
+    style.DisabledAlpha = 0.80f;
+    style.ScaleAllSizes(float(int(13.0f * scale + 0.5f)) / 13.0f);  // as the font's pixels
     memcpy(style.Colors, colours, sizeof colours);
 }

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <new>
 
+#include <imgui_internal.h>
+
 std::atomic<void (*)()> paneTextArrived{nullptr};
 
 LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
@@ -164,6 +166,28 @@ std::string LogPane::text() const {
 
 size_t LogPane::clipboardLimit = SIZE_MAX;
 
+bool passesFilter(const ImGuiTextFilter& filter, std::initializer_list<std::string_view> texts) {
+    auto occurs = [&](const char* term, const char* termEnd) {
+        for (std::string_view text : texts)
+            if (ImStristr(text.data(), text.data() + text.size(), term, termEnd))
+                return true;
+        return false;
+    };
+    bool anyPlain = false, plainOccurs = false;
+    for (const ImGuiTextFilter::ImGuiTextRange& term : filter.Filters) {
+        if (term.empty())
+            continue;
+        if (term.b[0] == '-') {
+            if (term.b + 1 != term.e && occurs(term.b + 1, term.e))
+                return false;
+        } else {
+            anyPlain = true;
+            plainOccurs = plainOccurs || occurs(term.b, term.e);
+        }
+    }
+    return !anyPlain || plainOccurs;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -194,7 +218,7 @@ void LogPane::refreshFilteredLines() {
         for (; filteredUpTo < sliceEnd; filteredUpTo++) {
             const char* lineStart = begin + lineOffsets[filteredUpTo];
             const char* lineEnd = begin + lineOffsets[filteredUpTo + 1] - 1;
-            if (filter.PassFilter(lineStart, lineEnd))
+            if (passesFilter(filter, {{lineStart, size_t(lineEnd - lineStart)}}))
                 filteredLines.push_back(filteredUpTo);
         }
         if (Clock::now() >= deadline)
@@ -211,7 +235,7 @@ void LogPane::copyShownLines() {
     const char* begin = buf.begin();
     int lastLine = lineOffsets.Size - 1;
     const char* lastStart = begin + lineOffsets[lastLine];
-    bool lastShown = lastStart != buf.end() && (!filter.IsActive() || filter.PassFilter(lastStart, buf.end()));
+    bool lastShown = lastStart != buf.end() && (!filter.IsActive() || passesFilter(filter, {{lastStart, size_t(buf.end() - lastStart)}}));
     size_t length = lastShown ? size_t(buf.end() - lastStart) + 1 : 0;
     if (!filter.IsActive())
         length += size_t(lastStart - begin);
@@ -285,7 +309,7 @@ void LogPane::draw(bool focusFilter) {
         // done, so lines never show out of order.
         refreshFilteredLines();
         bool done = filteredUpTo == lastLine;
-        bool lastPasses = done && filter.PassFilter(begin + lineOffsets[lastLine], end);
+        bool lastPasses = done && passesFilter(filter, {{begin + lineOffsets[lastLine], size_t(end - begin - lineOffsets[lastLine])}});
         clipper.Begin(filteredLines.Size + (lastPasses ? 1 : 0));
         while (clipper.Step())
             for (int item = clipper.DisplayStart; item < clipper.DisplayEnd; item++) {

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include <imgui.h>
 
@@ -72,6 +74,11 @@ private:
 // Called on the appending thread after each addLog (and so each write): the
 // window host points it at what ends its idle wait. Null without a window.
 extern std::atomic<void (*)()> paneTextArrived;
+
+// Whether texts (one line, or the cells of a Summary row, judged as one) pass
+// filter: out when any "-term" occurs in them, wherever the term stands; else
+// in when there is no plain term or one occurs. Letters' case is ignored.
+bool passesFilter(const ImGuiTextFilter& filter, std::initializer_list<std::string_view> texts);
 
 extern LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
 

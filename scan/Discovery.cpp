@@ -120,5 +120,5 @@ struct Walk {
 }  // namespace
 
 void findRepositories(const std::string& folder, RepositoryList& repositories) {
-    Walk{resolvedPath(folder), repositories, scanState.options.nestedEnabled, {}, {}}.walk(folder);
+    Walk{resolvedPath(folder), repositories, scanState.scanOptions.nestedEnabled, {}, {}}.walk(folder);
 }

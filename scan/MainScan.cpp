@@ -80,7 +80,7 @@ void mainScan() {
     scanState.optionScanRunning = true;
     if (!startThread(scanState.optionScanThread, "option scan", [repositories] { optionScan(repositories); }))
         scanState.optionScanRunning = false;
-    if (scanState.options.readmeEnabled)
+    if (scanState.scanOptions.readmeEnabled)
         startThread(scanState.readmeScanThread, "README scan", [repositories] { readmeScan(repositories); });
     scanState.mainScanRunning = false;
 }
@@ -101,6 +101,7 @@ bool startMainScan(const char* chosen) {
     }
     memcpy(scanState.scanPath, folder, length + 1);
     scanState.root = resolvedPath(absolute);
+    scanState.scanOptions.copyFrom(scanState.options);
     scanSummary.clear();  // the Summary shows this scan's rows only
     logsPane.write("Path to Scan: ");
     logsPane.write(scanState.scanPath);

@@ -110,7 +110,7 @@ private:
 };
 
 bool enabled(const GitOperation& operation) {
-    return scanState.options.*operation.enabled;
+    return scanState.scanOptions.*operation.enabled;
 }
 
 const char* gitProgram() {
@@ -161,7 +161,7 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
     LogPane& pane = *operation.pane;
     order.write(work, pane, operation.opening + repository + "\n");
 
-    bool recording = scanState.options.summaryEnabled;
+    bool recording = scanState.scanOptions.summaryEnabled;
     std::string headBefore = recording && operation.operation == pullOperation ? readHead(repository) : "";
     std::string output;
     bool fetching = operation.operation == fetchOperation || operation.operation == pullOperation;
@@ -218,7 +218,8 @@ void summarize(Work& work, ChildSlot& slot) {
 // One worker: takes the next repository of the list until none is left or
 // a stop came, running its git children in slot.
 void runWorker(const std::vector<std::string>& repositories, const GitSession& session, std::atomic<size_t>& next,
-               InOrder& order, ChildSlot& slot) {
+               InOrder& order, int worker) {
+    ChildSlot& slot = scanState.children[worker];
     while (!scanState.abortRequested) {
         size_t index = next++;
         if (index >= repositories.size())
@@ -226,7 +227,7 @@ void runWorker(const std::vector<std::string>& repositories, const GitSession& s
         auto work = std::make_unique<Work>();
         work->index = index;
         work->state.path = repositories[index];
-        scanState.setRepositoryInHand(repositories[index]);
+        scanState.setInHand(worker, index, repositories[index]);
         work->git = prepareRepository(session, scanState.root, work->state.path, slot);
         work->state.trust = work->git.neutralised;
         if (!work->git.neutralised.empty()) {
@@ -240,12 +241,13 @@ void runWorker(const std::vector<std::string>& repositories, const GitSession& s
             order.write(*work, logsPane, "Repository Not Scanned: " + work->state.path + ": " + work->git.problem + "\n");
         } else {
             for (const GitOperation& operation : operations)
-                if (enabled(operation))  // read afresh: a tick during the scan counts
+                if (enabled(operation))
                     run(operation, *work, order, slot);
-            if (scanState.options.summaryEnabled && !scanState.abortRequested)
+            if (scanState.scanOptions.summaryEnabled && !scanState.abortRequested)
                 summarize(*work, slot);
         }
         order.finish(std::move(work));
+        scanState.setInHand(worker, 0, {});
         scanState.repositoriesDone++;
     }
 }
@@ -270,7 +272,7 @@ void optionScan(RepositoryList list, bool withCredentials) {
 
     // Hooks run only from this empty folder, unless the user trusts them.
     SshHosts sshHosts(sshControlFolder());
-    GitSession session{scanState.gitProgram, makePrivateFolder(), scanState.options.runHooks, withCredentials,
+    GitSession session{scanState.gitProgram, makePrivateFolder(), scanState.scanOptions.runHooks, withCredentials,
                        scanState.askPass, &sshHosts};
     if (session.noHooks.empty()) {
         logsPane.write("[ERROR] No git command ran: no empty folder could be made to keep hooks from running\n");
@@ -285,9 +287,9 @@ void optionScan(RepositoryList list, bool withCredentials) {
     std::vector<std::thread> workers(size_t(jobs - 1));
     for (int i = 1; i < jobs; i++)
         if (!startThread(workers[size_t(i - 1)], "worker",
-                         [&, i] { runWorker(repositories, session, next, order, scanState.children[i]); }))
+                         [&, i] { runWorker(repositories, session, next, order, i); }))
             break;
-    runWorker(repositories, session, next, order, scanState.children[0]);
+    runWorker(repositories, session, next, order, 0);
     for (std::thread& worker : workers)
         if (worker.joinable())
             worker.join();
@@ -304,7 +306,6 @@ void optionScan(RepositoryList list, bool withCredentials) {
         logsPane.write("\n");
     }
 
-    scanState.setRepositoryInHand({});
     scanState.optionScanRunning = false;
 }
 

@@ -7,8 +7,7 @@
 
 namespace {
 
-// Bytes of a README shown; the check box's label says 128, the preview has
-// always shown 256.
+// Bytes of a README shown at most, as the check box's label says.
 constexpr size_t previewLimit = 256;
 
 }  // namespace
@@ -32,7 +31,11 @@ void readmeScan(RepositoryList repositories) {
             bool own = isInside(target, folder) && !isInside(target, folder + pathSeparator + ".git");
             std::string text = own ? readFileStart(target, previewLimit) : "";
             if (text.size() > previewLimit) {
-                text.resize(previewLimit);
+                // At a character's start: no UTF-8 sequence is cut in two.
+                size_t cut = previewLimit;
+                while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+                    cut--;
+                text.resize(cut);
                 text += "...";
             }
             readmePane.addLog("%s\n", text.c_str());

@@ -38,14 +38,9 @@ RepositoryList needingCredentials();
 void retryWithCredentials();
 void readmeScan(RepositoryList repositories);
 
-// The "Scan Folder" button: stops the running scan, asks for a folder with
-// the picker (owned by pickerOwner, a native window or 0; opened at the last
-// folder scanned) and starts a new scan of it. User interface thread only.
-void scanFolder(uintptr_t pickerOwner = 0);
-
-// Stops the running scan and scans folder, without the picker: "Rescan" with
-// the last folder, and a folder named on the command line. User interface
-// thread only.
+// Stops the running scan and scans folder: the one picked after "Scan
+// Folder", "Rescan" with the last folder, and a folder named on the command
+// line. User interface thread only.
 void scanFolderAt(const std::string& folder);
 void rescanFolder();  // nothing before the first scan
 

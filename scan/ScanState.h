@@ -7,10 +7,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "exec/Runner.h"
 
-// The check boxes; read live by the scan threads, written by the user interface.
+// The check boxes, written by the user interface; a scan reads its own copy.
 struct ScanOptions {
     std::atomic<bool> fetchEnabled{true};
     std::atomic<bool> pullEnabled{false};
@@ -25,6 +27,8 @@ struct ScanOptions {
     // Not a check box: each repository's state after its operations, for the
     // Summary tab (always) and repodeck-scan's Summary pane and JSON (when asked).
     std::atomic<bool> summaryEnabled{true};
+
+    void copyFrom(const ScanOptions& other);
 };
 
 // Repositories worked on at once, at most.
@@ -37,6 +41,10 @@ struct ScanState {
     }
 
     ScanOptions options;
+    // The options as they were when the running (or last) scan started, so a
+    // tick during a scan changes nothing until the next: copied by
+    // startMainScan while no scan thread exists, read by the scan threads.
+    ScanOptions scanOptions;
 
     std::atomic<bool> abortRequested{false};
     std::atomic<bool> mainScanRunning{false};
@@ -73,8 +81,10 @@ struct ScanState {
     // repodeck-scan's progress line: written by the option scan, read anywhere.
     std::atomic<uint32_t> repositoryCount{0};
     std::atomic<uint32_t> repositoriesDone{0};
-    std::string repositoryInHand() const;  // the last one begun; empty between scans
-    void setRepositoryInHand(const std::string& repository);
+    // The repositories that the workers have in hand, in list order; empty
+    // between scans. A worker sets its own, an empty repository for none.
+    std::vector<std::string> repositoriesInHand() const;
+    void setInHand(int worker, size_t index, const std::string& repository);
 
     bool busy() const { return mainScanRunning || optionScanRunning || readmeScanRunning; }
     bool childRunning() const {
@@ -83,7 +93,7 @@ struct ScanState {
 
 private:
     mutable std::mutex progressMutex;
-    std::string inHand;
+    std::pair<size_t, std::string> inHand[maxJobs];  // list index and path of each worker's
 };
 
 extern ScanState scanState;

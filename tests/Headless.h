@@ -56,8 +56,10 @@ public:
         }
     }
 
-    // The window whose name holds part, from the last frame.
+    // The window named part, else the first whose name holds it, from the last frame.
     static ImGuiWindow* window(const char* part) {
+        if (ImGuiWindow* named = ImGui::FindWindowByName(part))
+            return named;
         for (ImGuiWindow* window : GImGui->Windows)
             if (strstr(window->Name, part))
                 return window;

@@ -1,20 +1,24 @@
-// The Linux host under a virtual X server: what ends its idle wait, its folder
-// picker and its opener. The host's main calls runApp, which here runs the tests.
+// The Linux host under a virtual X server: what ends its idle wait, the folder
+// picker it owns, the fonts it finds and the opener of the About tab's README. The real host
+// file's main calls runApp, which here runs the tests instead of the window.
 #include <gtest/gtest.h>  // before X11's headers, whose macros clash with its names
 
 #include <csignal>
+#include <filesystem>
 #include <thread>
 
 #include <GLFW/glfw3.h>
+#include <imgui.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "app/App.h"
+#include "app/Fonts.h"
 #include "app/Host.h"
 #include "log/LogPane.h"
-#include "scan/FolderPicker.h"
+#include "app/FolderPicker.h"
 #include "tests/TestRepos.h"
 
 // The host's main passes its first argument on: here a test filter.
@@ -85,8 +89,86 @@ TEST(HostGlfwTest, PickerOpensAtTheStartFolderOrHomeAboveTheWindow) {
     host::destroy();
 }
 
-// A stand-in xdg-open writes its arguments and where its streams lead, then
-// waits: the path reaches it whole, and openLink returns at once, nothing to reap.
+// A path typed into the picker and Enter: one that is no folder keeps the
+// picker open, saying so, and is never made; an existing folder is picked.
+struct Typing {
+    std::string path, refusal;
+    int tries = 0;
+    bool typed = false;
+};
+
+GtkWidget* chooserWidget(GtkWidget* widget) {
+    if (GTK_IS_FILE_CHOOSER_WIDGET(widget))
+        return widget;
+    GtkWidget* found = nullptr;
+    if (GTK_IS_CONTAINER(widget)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+        for (GList* child = children; child && !found; child = child->next)
+            found = chooserWidget(GTK_WIDGET(child->data));
+        g_list_free(children);
+    }
+    return found;
+}
+
+gboolean typeIntoPicker(gpointer data) {
+    auto& typing = *static_cast<Typing*>(data);
+    bool giveUp = ++typing.tries > 100;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item; item = item->next)
+        if (GTK_IS_FILE_CHOOSER(item->data) && gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
+            GtkWidget* label = gtk_file_chooser_get_extra_widget(GTK_FILE_CHOOSER(item->data));
+            GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(item->data));
+            if (label && *gtk_label_get_text(GTK_LABEL(label))) {  // refused: read why, then cancel
+                typing.refusal = gtk_label_get_text(GTK_LABEL(label));
+                gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_CANCEL);
+            } else if (giveUp) {
+                gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_CANCEL);
+            } else if (!typing.typed) {  // as typing "/": the path field opens with the text
+                typing.typed = true;
+                g_signal_emit_by_name(chooserWidget(GTK_WIDGET(item->data)), "location-popup", typing.path.c_str());
+            } else if (focus && GTK_IS_ENTRY(focus)) {
+                gtk_widget_activate(focus);  // Enter
+            }
+        }
+    g_list_free(windows);
+    return giveUp ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+}
+
+TEST(HostGlfwTest, PickerRefusesATypedPathThatIsNoFolderAndMakesNone) {
+    ASSERT_TRUE(host::create("repodeck test"));
+    TempFolder start;
+    std::filesystem::create_directories(start / "there");
+    for (auto [typed, picked] : {std::pair{start / "missing/deeper", std::optional<std::string>()},
+                                 {start / "there", std::optional<std::string>(start / "there")}}) {
+        Typing typing{typed, "", 0, false};
+        guint source = g_timeout_add(100, typeIntoPicker, &typing);
+        EXPECT_EQ(pickFolder(start.path(), host::nativeWindow()), picked) << typed;
+        if (typing.tries <= 100)
+            g_source_remove(source);
+        EXPECT_EQ(typing.refusal, picked ? "" : "No folder " + typed + ": choose or type one that exists.");
+    }
+    EXPECT_FALSE(std::filesystem::exists(start / "missing"));
+    host::destroy();
+}
+
+// Korean and Hebrew names get their glyphs from the desktop's fonts, merged
+// into the atlas; a character that no font has rebuilds nothing.
+TEST(HostGlfwTest, FontsGainTheGlyphsOfTheScriptsInTheText) {
+    ImGui::CreateContext();
+    noteText("/src/한국어/עברית");
+    EXPECT_TRUE(fontsWanted());
+    buildFonts(1);
+    ImFont* font = ImGui::GetIO().Fonts->Fonts[0];
+    for (ImWchar c : {u'한', u'국', u'ע', u'ב', u'/'})
+        EXPECT_NE(font->FindGlyphNoFallback(c), nullptr) << int(c);
+    noteText("\xef\xbf\xbe");  // U+FFFE, a noncharacter
+    EXPECT_FALSE(fontsWanted());
+    ImGui::DestroyContext();
+}
+
+// A stand-in xdg-open, first on the search path, writes its arguments and
+// where its standard streams lead, then waits until the test lets it end: the
+// path reaches it whole, and openLink returns at once with nothing to reap.
 TEST(HostGlfwTest, OpenerGetsThePathAsOneArgumentAndIsNotWaitedFor) {
     auto noChildren = [] { return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; };
     TempFolder bin, out;

@@ -1,6 +1,8 @@
 // The main window and the frame loop in a real headless Dear ImGui context,
 // over a host that plays a script of events and a picker that records its start.
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -10,8 +12,10 @@
 #include "app/App.h"
 #include "app/Host.h"
 #include "app/MainWindow.h"
+#include "app/SummaryView.h"
+#include "app/Theme.h"
 #include "log/LogPane.h"
-#include "scan/FolderPicker.h"
+#include "app/FolderPicker.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
@@ -56,7 +60,10 @@ void shutdownBackends() {}
 void destroy() {}
 bool isMinimised() { return false; }
 float contentScale() { return 1; }
-FontFiles fontFiles() { return {}; }
+FontFace textFont() { return {}; }
+FontFace fontFor(ImWchar) { return {}; }
+std::string layoutFile() { return {}; }
+void presentAgain() {}
 int keyIndex(Key key) { return "f5=-0+_"[int(key)]; }
 void setWindowTitle(const char* title) { titles.push_back(title); }
 uintptr_t nativeWindow() { return 7; }
@@ -82,21 +89,26 @@ protected:
         std::lock_guard<std::recursive_mutex> lock(logsPane.mutex);
         logsPane.clear();
     }
+
+    // Frames as the loop draws them, each followed by what waits for its end.
     void frames(int count) {
         for (int i = 0; i < count; i++)
-            ui.frame(draw, takeWindowKeys);
+            ui.frame(draw, takeWindowKeys), pickAskedFolder();
     }
     std::string text() { return ui.capture(draw); }
-    void click(ImVec2 pos, int button = 0) { ui.click(pos, draw, takeWindowKeys, button); }
-    // Where a user finds the item: the mouse sweeps the display until Dear ImGui reports it hovered.
-    void click(ImGuiID id) {
+    void click(ImVec2 pos, int button = 0) { ui.click(pos, draw, takeWindowKeys, button), pickAskedFolder(); }
+    // Where a user finds an item: the mouse sweeps the display until Dear
+    // ImGui reports the item hovered.
+    ImVec2 find(ImGuiID id) {
         ImGuiIO& io = ImGui::GetIO();
         for (io.MousePos.y = 4; io.MousePos.y < io.DisplaySize.y; io.MousePos.y += 10)
             for (io.MousePos.x = 4; io.MousePos.x < io.DisplaySize.x; io.MousePos.x += 24)
                 if (frames(1); GImGui->HoveredId == id)
-                    return click(io.MousePos);
+                    return io.MousePos;
         ADD_FAILURE() << "no item " << id << " shows";
+        return {};
     }
+    void click(ImGuiID id) { click(find(id)); }
     // A button of the main window, or of the first child whose name holds window.
     void click(const char* label, const char* window = "Main") { click(Headless::window(window)->GetID(label)); }
     void press(int key, bool ctrl = false, bool shift = false) {  // held for one frame
@@ -138,22 +150,35 @@ protected:
     Headless ui;
 };
 
-// While the stand-in git fetch sleeps, the status line and the title (written
-// only when it changes) count the repositories; "Stop" ends the scan and its
-// git and opens no picker.
+// A scan with two jobs over repositories whose stand-in git fetch sleeps for
+// a minute: the status line names both in hand and the title counts them
+// beside the spinner (written only when it changes); the options are the
+// scan's own, their boxes disabled, so a change shows in no line of it;
+// "Stop" ends the scan and its git children and opens no picker.
 TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
     TempFolder root;
     for (std::string name : {"one", "two", "three"}) {
         std::filesystem::create_directories(root / name + pathSeparator + ".git");
-        writeFile(root / name + pathSeparator + ".fakegit-fetch", "sleep 60000\n");
+        writeFile(root / name + pathSeparator + ".fakegit-fetch", "touch started\nsleep 60000\n");
     }
+    ImVec2 statusBox = find(Headless::window("/Options_")->GetID("git status    "));
+    scanState.jobs = 2;
     ASSERT_TRUE(startMainScan(root.path().c_str()));
-    for (int i = 0; i < 2000 && !(updatesPane.text().size() && scanState.childRunning()); i++)
+    auto started = [&](const char* name) { return std::filesystem::exists(root / name + pathSeparator + "started"); };
+    for (int i = 0; i < 2000 && !(started("one") && started("three")); i++)  // both fetches, not what comes before
         std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s: a hang, not a measure
-    frameCounter = 15;  // the spinner's second step: '-'
-    EXPECT_NE(text().find("Path: " + root.path() + " -  1 of 3: " + (root / "one") + "\n"), std::string::npos);
+    GImGui->Time = 0.3;  // the spinner's second step: '-'
+    ImGui::GetIO().MousePos = ImVec2(-1, -1);  // no tooltip over the text
+    std::string shownText = text();
+    EXPECT_NE(shownText.find("Path: " + root.path() + " -  0 of 3 done; working on one, three\n"), std::string::npos) << shownText;
     EXPECT_EQ(titles, (std::vector<std::string>{"repodeck", "repodeck - 1 of 3"}));
+    click(statusBox);
+    EXPECT_FALSE(scanState.options.statusEnabled);
+    scanState.options.statusEnabled = true;  // as a click would, were the box not disabled
     click("Stop");
+    scanState.options.statusEnabled = false;
+    scanState.jobs = 1;
+    EXPECT_EQ(logsPane.text().find("Status Scan"), std::string::npos) << logsPane.text();
     EXPECT_FALSE(scanState.busy() || scanState.childRunning());
     EXPECT_TRUE(logsPane.text().ends_with("Error Code: -1\n\n" + std::string(separatorLine) + "Fetch Scan Finished !!!\n"
                                           "Scan Stopped !!!\n")) << logsPane.text();
@@ -209,7 +234,7 @@ TEST_F(MainWindowTest, EachOptionBoxTicksWhatAScanRunsAndJobsStayInRange) {
     click("git fetch    ", "/Options_");  // the one ticked at start
     for (auto [box, runs] : {std::pair{"git pull    ", "\nPull"}, {"git submodule update    ", "\nSubmodule"},
                              {"git status    ", "\nStatus"}, {"git remote    ", "\nRemote"},
-                             {"Display the first 128 characters of README.MD/.txt", "\nReadMe"}, {"git fetch    ", "\nFetch"}}) {
+                             {"Display the first 256 bytes of README.MD/.txt", "\nReadMe"}, {"git fetch    ", "\nFetch"}}) {
         click(box, "/Options_");
         scanFolderAt(folder.path());
         waitForScan();
@@ -232,6 +257,7 @@ TEST_F(MainWindowTest, EachOptionBoxTicksWhatAScanRunsAndJobsStayInRange) {
 // row, its menu copies the path.
 TEST_F(MainWindowTest, SummarySortsFiltersAndOpensARow) {
     scanSummary.clear();
+    press(ImGuiKey_Tab, true, true);  // Ctrl+Shift+Tab: the Summary, drawn empty before its rows come
     for (auto [path, branch, changed, ahead, fetchExit, refs] :
          {std::tuple{"/c-failed", "main", 0, 0, 128, 2}, {"/b-changed", "topic", 2, 0, 0, 10},
           {"/a-clean", "main", 0, 0, 0, 0}, {"/d-ahead", "main", 0, 1, 0, 0}}) {
@@ -241,7 +267,6 @@ TEST_F(MainWindowTest, SummarySortsFiltersAndOpensARow) {
         row.fetchedRefs.resize(size_t(refs));
         scanSummary.add(row);
     }
-    press(ImGuiKey_Tab, true, true);  // Ctrl+Shift+Tab: tabs, not windows
     auto shown = [&] {
         std::string all = text(), paths;
         for (size_t at = all.find("| /"); at != std::string::npos; at = all.find("| /", at + 1))
@@ -254,6 +279,12 @@ TEST_F(MainWindowTest, SummarySortsFiltersAndOpensARow) {
                       table->OuterRect.Min.y + 6 + row * ImGui::GetTextLineHeightWithSpacing());
     };
     std::string sorted = shown();
+    frames(2);
+    ImGuiTable* table = GImGui->Tables.GetByIndex(0);
+    EXPECT_GE(table->Columns[fetchColumn].WidthGiven, ImGui::CalcTextSize("failed (128)").x);
+    type("/,-changed");
+    EXPECT_EQ(shown(), "/c-failed /a-clean /d-ahead ");
+    press(ImGuiKey_Escape);
     for (int column : {repositoryColumn, changesColumn, changesColumn, changesColumn, fetchColumn}) {
         click(cell(column, 0));
         sorted += "| " + shown();
@@ -357,8 +388,67 @@ TEST_F(MainWindowTest, PaneFiltersAMillionLinesAcrossFramesAndScrolls) {
     press(ImGuiKey_Escape);
 }
 
-// Idle, the loop waits instead of drawing: as many frames after fifty empty
-// waits as after five, more after an event. Zoom keys rebuild the font.
+// Text reads at 4.5:1 or more on every background the theme draws it on:
+// rows plain, alternate, hovered and pressed in each state's colour, and the
+// controls, tabs and popups in the text colours, also faded when disabled.
+TEST(ThemeTest, TextReadsOnEveryBackground) {
+    Headless ui;
+    applyColorTheme();
+    applyScale(1);
+    const ImGuiStyle& style = ImGui::GetStyle();
+    using Rgb = std::array<double, 3>;
+    auto over = [](ImVec4 top, Rgb under) {
+        return Rgb{top.x * top.w + under[0] * (1 - top.w), top.y * top.w + under[1] * (1 - top.w),
+                   top.z * top.w + under[2] * (1 - top.w)};
+    };
+    auto contrast = [](Rgb a, Rgb b) {
+        auto luminance = [](Rgb c) {
+            for (double& v : c)
+                v = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
+        };
+        double x = luminance(a) + 0.05, y = luminance(b) + 0.05;
+        return std::max(x, y) / std::min(x, y);
+    };
+    auto colour = [&](ImGuiCol c, float fade = 1) { return ImVec4(style.Colors[c].x, style.Colors[c].y, style.Colors[c].z, style.Colors[c].w * fade); };
+    Rgb window = over(colour(ImGuiCol_WindowBg), {clearColour[0], clearColour[1], clearColour[2]});
+    Rgb rowAlt = over(colour(ImGuiCol_TableRowBgAlt), window);
+    std::vector<ImVec4> texts = {colour(ImGuiCol_Text), colour(ImGuiCol_TextDisabled),
+                                 colour(ImGuiCol_Text, style.DisabledAlpha)};
+    std::vector<ImVec4> rowTexts = texts;
+    for (int state = 0; state < 5; state++) {
+        RepositoryState row;
+        row.summarized = state > 0;
+        row.operations[fetchOperation] = {true, state == 1 ? 128 : 0, ""};
+        row.changed = state == 2, row.ahead = state == 3;
+        rowTexts.push_back(colourOf(row));
+    }
+    for (auto [name, background, onIt] : std::vector<std::tuple<const char*, Rgb, std::vector<ImVec4>*>>{
+             {"row", window, &rowTexts}, {"alternate row", rowAlt, &rowTexts},
+             {"hovered row", over(colour(ImGuiCol_HeaderHovered), rowAlt), &rowTexts},
+             {"pressed row", over(colour(ImGuiCol_HeaderActive), rowAlt), &rowTexts},
+             {"box", over(colour(ImGuiCol_FrameBg), window), &texts},
+             {"hovered box", over(colour(ImGuiCol_FrameBgHovered), window), &texts},
+             {"active box", over(colour(ImGuiCol_FrameBgActive), window), &texts},
+             {"button", over(colour(ImGuiCol_Button), window), &texts},
+             {"hovered button", over(colour(ImGuiCol_ButtonHovered), window), &texts},
+             {"pressed button", over(colour(ImGuiCol_ButtonActive), window), &texts},
+             {"tab", over(colour(ImGuiCol_Tab), window), &texts},
+             {"hovered tab", over(colour(ImGuiCol_TabHovered), window), &texts},
+             {"open tab", over(colour(ImGuiCol_TabActive), window), &texts},
+             {"header", over(colour(ImGuiCol_TableHeaderBg), window), &texts},
+             {"popup", over(colour(ImGuiCol_PopupBg), window), &texts}})
+        for (const ImVec4& text : *onIt) {
+            double ratio = contrast(over(text, background), background);
+            EXPECT_GE(ratio, 4.5) << name << ", text " << text.x << " " << text.y << " " << text.z << " " << text.w;
+        }
+    // An unticked check box stands out from the window by its frame (3:1).
+    EXPECT_GE(contrast(over(colour(ImGuiCol_Border), window), window), 3.0);
+    EXPECT_GE(style.FrameBorderSize, 1.0f);
+}
+
+// Idle, the loop draws a few frames after an event and then only waits; a
+// wait that brings nothing draws nothing. Zoom keys rebuild the font.
 TEST(AppTest, DrawsOnlyAfterEventsAndRebuildsTheFontOnZoom) {
     std::map<std::string, std::pair<int, int>> drawn;  // frames, waits
     keys = "= = 0-";

@@ -1,5 +1,5 @@
 // Whole scans in the process: the option scan on a farm of real repositories
-// (tests/farm.sh), and starts and stops with a stand-in picker and git.
+// (tests/farm.sh), and starts and stops with the stand-in git.
 #include <filesystem>
 #include <functional>
 #include <sys/wait.h>
@@ -8,16 +8,11 @@
 #include <gtest/gtest.h>
 
 #include "log/LogPane.h"
-#include "scan/FolderPicker.h"
 #include "scan/Remote.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 #include "tests/TestRepos.h"
-
-// The folder picker of these tests: what the user would choose.
-std::function<std::optional<std::string>()> picker;
-std::optional<std::string> pickFolder(const std::string&, uintptr_t) { return picker(); }
 
 namespace {
 
@@ -58,6 +53,7 @@ protected:
         for (Flag option : options)
             scanState.options.*option = true;
         scanState.jobs = jobs;
+        scanState.scanOptions.copyFrom(scanState.options);  // as a started scan takes them
         optionScan(list);
     }
     // The farm, copied for this test under a path with blanks, quotes, "$(...)"
@@ -196,7 +192,6 @@ class ScanWithWaitingGit : public Scan {
 protected:
     void SetUp() override {
         Scan::SetUp();
-        picker = [this] { return std::optional<std::string>(temp.path()); };
         for (const std::string& folder : {first, second})
             std::filesystem::create_directories(folder + "/.git");
         fake.script("fetch", "touch started\nprint fetching\\n\nawait " + fake.file("go") + "\n");
@@ -214,7 +209,7 @@ TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) 
         std::filesystem::create_directories(folder + "/.git");
     scanState.options.fetchEnabled = scanState.options.pullEnabled = scanState.options.readmeEnabled = true;
     scanState.jobs = 4;
-    scanFolder();
+    scanFolderAt(temp.path());
     for (const std::string& repository : inHand)
         ASSERT_TRUE(waitForFile(repository + "/started"));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let "fetching" reach the pipes
@@ -236,23 +231,9 @@ TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) 
     EXPECT_FALSE(std::filesystem::exists(temp / "r3/started") || std::filesystem::exists(second + "/started"));
 }
 
-TEST_F(ScanWithWaitingGit, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {
-    scanState.options.fetchEnabled = true;
-    scanFolder();
-    ASSERT_TRUE(waitForFile(first + "/started"));
-    bool busyWhenPicking = true;
-    picker = [&] {
-        busyWhenPicking = scanState.busy() || scanState.optionScanThread.joinable() || scanState.childRunning();
-        return std::optional<std::string>();  // cancelled
-    };
-    scanFolder();
-    EXPECT_FALSE(busyWhenPicking);
-    EXPECT_EQ(scanState.scanPath[0], '\0');
-    EXPECT_FALSE(scanState.abortRequested);  // cleared for the scan that was not started
-
-    // A path too long for the scan starts nothing.
-    picker = [] { return std::optional<std::string>("/" + std::string(1100, 'x')); };
-    scanFolder();
+// A path too long for the scan starts nothing.
+TEST_F(ScanWithWaitingGit, ATooLongPathStartsNothing) {
+    scanFolderAt("/" + std::string(1100, 'x'));
     EXPECT_FALSE(scanState.mainScanThread.joinable());
     EXPECT_NE(logsPane.text().find("too long to scan (1101 bytes): /xx"), std::string::npos);
 }

@@ -1,12 +1,12 @@
 // The Windows program under wine, checked from beside it on the same display:
 // the folder picker (called here, owned by a window of this program) opens at
-// its start folder with an edit box; the repodeck window, started on a folder
-// whose stand-in git fetch sleeps, counts the repository in its title, is
-// maximised, leaves no git.exe once the session ends, and closes on WM_CLOSE.
-// Exit code 0 when every check held; the file window-ready tells the script
-// when to take its screenshot.
+// start folders of several depths and takes a typed folder; then the repodeck window, started on a
+// folder whose stand-in git fetch sleeps, counts the repository in its title,
+// is maximised, leaves no git.exe once the session ends, and closes on WM_CLOSE. Exit
+// code 0 when every check held; the file window-ready tells the script when
+// to take its screenshot.
 #include <windows.h>
-#include <commctrl.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "scan/FolderPicker.h"
+#include "app/FolderPicker.h"
 
 namespace {
 
@@ -40,32 +40,38 @@ HWND ownedDialog(HWND owner) {
     return nullptr;
 }
 
-std::string selectedFolder(HWND dialog) {
-    HWND tree = FindWindowExA(dialog, nullptr, WC_TREEVIEWA, nullptr);
-    char text[MAX_PATH] = {};
-    TVITEMA item = {};
-    item.mask = TVIF_TEXT, item.pszText = text, item.cchTextMax = MAX_PATH;
-    item.hItem = tree ? HTREEITEM(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) : nullptr;
-    return item.hItem && SendMessageA(tree, TVM_GETITEMA, 0, LPARAM(&item)) ? text : "";
+HWND firstEdit(HWND dialog) {
+    HWND found = nullptr;
+    EnumChildWindows(dialog, [](HWND child, LPARAM out) {
+        char name[16] = {};
+        GetClassNameA(child, name, sizeof name);
+        if (_stricmp(name, "Edit") != 0 || !IsWindowVisible(child))
+            return TRUE;
+        *reinterpret_cast<HWND*>(out) = child;
+        return FALSE;
+    }, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
-void checkPicker(const std::string& start) {
+// The picker, opened at start, answered with OK after typed went into its
+// name field: "." returns the folder it is at, a path that folder.
+void checkPicker(const std::string& start, const std::string& typed = ".") {
     HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
-    std::thread inspect([&] {
-        // The dialog fills itself in after it shows, its selection and edit box last.
-        std::string expected = start.substr(start.find_last_of('\\') + 1);
-        HWND dialog = nullptr;
-        auto editShows = [&] { return IsWindowVisible(FindWindowExA(dialog, nullptr, "Edit", nullptr)); };
-        bool atStart = waitFor(60, [&] {
-            return (dialog = ownedDialog(owner)) && selectedFolder(dialog) == expected && editShows();
-        });
-        check(dialog != nullptr, "no picker owned by the window");
-        check(editShows(), "the picker shows no edit box");
-        check(atStart, ("the picker does not open at the start folder, but at " + selectedFolder(dialog)).c_str());
-        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    std::thread answer([&] {
+        HWND dialog = nullptr, edit = nullptr;
+        bool shown = waitFor(60, [&] { return (dialog = ownedDialog(owner)) && (edit = firstEdit(dialog)); });
+        check(shown, ("no picker with a name field owned by the window, at " + start).c_str());
+        Sleep(500);  // the dialog fills itself in after it shows
+        SendMessageA(edit, WM_SETTEXT, 0, LPARAM(typed.c_str()));
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        // A dialog that stays (a refusal) is cancelled, so the check fails instead of hanging.
+        if (!waitFor(10, [&] { return !IsWindow(dialog); }))
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
-    check(!pickFolder(start, uintptr_t(owner)), "a cancelled picker returned a folder");
-    inspect.join();
+    std::optional<std::string> picked = pickFolder(start, uintptr_t(owner));
+    std::string expected = typed == "." ? start : typed;
+    check(picked == expected, ("picked " + picked.value_or("nothing") + ", expected " + expected).c_str());
+    answer.join();
     DestroyWindow(owner);
 }
 
@@ -84,13 +90,15 @@ bool gitRuns() {
 
 int main() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    // A start folder near the top of the prefix's own drive: the picker opens
-    // its way there level by level, wine's Z: drive is the whole Linux tree,
-    // and the user's Temp lies under the hidden AppData, which it never shows.
-    std::string start = "C:\\repodeck-picker-start";
-    CreateDirectoryA(start.c_str(), nullptr);
-    checkPicker(start);
-
+    // Start folders one, three and five levels deep on the prefix's own
+    // drive, opened as they are; then a folder typed in the name field.
+    std::string start = "C:\\repodeck-picker";
+    for (const char* level : {"", "\\two\\three", "\\four\\five"}) {
+        start += level;
+        SHCreateDirectoryExA(nullptr, start.c_str(), nullptr);
+        checkPicker(start);
+    }
+    checkPicker("C:\\repodeck-picker", "C:\\repodeck-picker\\two");
     HWND window = nullptr;
     char title[64] = {};
     bool counting = waitFor(60, [&] {

@@ -3,7 +3,8 @@
 # once with exit code 1 and one line on standard error. Started on a folder
 # whose stand-in git fetch sleeps, it shows a window whose title counts the
 # repository, with a picture in it (not a single colour); SIGTERM, SIGHUP and
-# SIGINT each end it with exit code 0 and no git left.
+# SIGINT each end it with exit code 0, no git left and its layout kept in
+# $XDG_CONFIG_HOME/repodeck/imgui.ini, never in the current folder.
 #   gui-smoke.sh XVFB-RUN REPODECK SCREENSHOT
 set -eu
 fail() { echo "gui-smoke: $*" >&2; exit 1; }
@@ -18,7 +19,7 @@ repodeck=$2 screenshot=$3
 work=$(mktemp -d)
 pid=""
 trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
-cd "$work"  # imgui.ini is written to the current folder
+cd "$work"  # where imgui.ini must not be written
 
 # Exit code 1, one line "repodeck: ..." on standard error, nothing on standard output.
 startFails() {
@@ -40,7 +41,7 @@ chmod +x bin/git
 # broken build fails instead of hanging.
 for signal in TERM HUP INT; do
     rm -f git.pid
-    PATH="$work/bin:$PATH" "$repodeck" "$work/tree" >log 2>&1 &
+    PATH="$work/bin:$PATH" XDG_CONFIG_HOME="$work/config" "$repodeck" "$work/tree" >log 2>&1 &
     pid=$! title="" colours=0
     for _ in $(seq 200); do
         kill -0 "$pid" 2>/dev/null || fail "SIG$signal: repodeck ended: $(cat log)"
@@ -65,3 +66,4 @@ for signal in TERM HUP INT; do
     ! kill -0 "$(cat git.pid)" 2>/dev/null || fail "SIG$signal: git still runs"
     echo "SIG$signal during a scan ($title, $colours colours): exit code 0, no git left"
 done
+[ -f config/repodeck/imgui.ini ] && [ ! -e imgui.ini ] || fail "imgui.ini is not in \$XDG_CONFIG_HOME/repodeck: $(ls -R)"
