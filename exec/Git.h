@@ -13,6 +13,8 @@ constexpr const char* submoduleUpdate = "git submodule update --init --recursive
 // quotes a path that holds a line break, and only the entries are counted
 // (with -z the zero bytes would cut the captured output).
 constexpr const char* summary = "git status --porcelain=v2 --branch --show-stash";
+// Followed by the full commit: git's short name for it, unique in the repository.
+constexpr const char* shortCommit = "git rev-parse --short";
 
 // Matched case-sensitively as substrings of the captured output.
 constexpr const char* cleanTreeText = "nothing to commit, working tree clean";
