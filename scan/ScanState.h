@@ -38,6 +38,7 @@ struct ScanState {
     std::atomic<bool> mainScanRunning{false};
     std::atomic<bool> optionScanRunning{false};
     std::atomic<bool> readmeScanRunning{false};
+    std::atomic<bool> outOfMemory{false};  // a scan thread's work ended for lack of memory
 
     // Written only on the user interface thread while no scan thread exists.
     char scanPath[1024] = {};
