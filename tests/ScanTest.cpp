@@ -3,6 +3,7 @@
 // folder picker and the stand-in git. What each git operation shows in its
 // pane, in Compacts, in Logs and in the records; a stop leaves every thread
 // ended, every child gone and the closing lines written.
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <sys/wait.h>
@@ -81,7 +82,7 @@ TEST_F(Scan, GitsOwnWordsReachThePanes) {
         {"clean", 0, 0, "nothing to commit, working tree clean", false},
         {"dirty", 0, 0, "Changes to be committed", true},
         {"plain", 0, 128, "fatal: not a git repository", true},
-        {"vanished", 0, -62, "", true},
+        {"vanished", 0, -62, "[repodeck] The folder could not be entered: No such file or directory\n", true},
         {"clean", 1, 0, " (fetch)\norigin\t", false},
         {"plain", 1, 128, "fatal: not a git repository", true},
         {"behind", 2, 0, "main       -> origin/main", true},
@@ -89,7 +90,8 @@ TEST_F(Scan, GitsOwnWordsReachThePanes) {
         {"badremote", 2, 128, "does not appear to be a git repository", true},
         {"behind", 3, 0, "Fast-forward", true},
         {"clean", 3, 0, "Already up to date.", false},
-        {"noupstream", 3, 1, "There is no tracking information", true},
+        {"noupstream", 3, 1, "There is no tracking information", false},  // skipped: no failure
+        {"detached", 3, 1, "You are not currently on a branch.", false},
         {"withsub", 4, 0, "Submodule path 'lib': checked out", true},
         {"behind/vendor/x", 3, 128, "fatal: not a git repository", true},  // never the repository above
     };
@@ -111,8 +113,9 @@ TEST_F(Scan, GitsOwnWordsReachThePanes) {
             EXPECT_EQ(compacts.find(operation.header + path + "\n"), 0u) << compacts;
             EXPECT_NE(compacts.find(c.shown), std::string::npos) << compacts;
         }
-        EXPECT_EQ(logs.find(errorBlock(operation.label, path, c.code)) != std::string::npos, c.code != 0) << logs;
-        EXPECT_EQ(occurrences(logs, "[ERROR]"), c.code != 0) << logs;
+        bool failed = c.code != 0 && c.compact;
+        EXPECT_EQ(logs.find(errorBlock(operation.label, path, c.code)) != std::string::npos, failed) << logs;
+        EXPECT_EQ(occurrences(logs, "[ERROR]"), failed) << logs;
     }
 }
 
@@ -121,6 +124,9 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
     const std::vector<std::vector<std::string>> expected = {
         // repository, branch, upstream, changes, stash, fetch, problem: each a start of the cell
         {"ahead", "main", "origin/main \u21911", "clean", "", "ok", ""},
+        {"noupstream", "main", "no upstream", "clean", "", "ok", ""},
+        {"localtrack", "topic", "main", "clean", "", "ok", ""},  // FETCH_HEAD is no ref fetched
+        {"picking", "main [cherry-pick]", "origin/main \u21912", "clean", "", "ok", ""},
         {"badremote", "main", "origin/main", "clean", "", "failed (128)", "git fetch: fatal: '"},
         {"behind", "main", "origin/main \u21931", "clean", "", "1 ref", ""},
         {"clean", "main", "origin/main", "clean", "", "ok", ""},
@@ -148,17 +154,23 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
         for (size_t c = 0; c < std::size(columns); c++)
             EXPECT_EQ(summaryCell(found[i], columns[c]).rfind(expected[i][c + 1], 0), 0u)
                 << expected[i][0] << ", " << summaryColumnNames[columns[c]] << ": " << summaryCell(found[i], columns[c]);
-        bool quiet = expected[i][0] == "clean" || expected[i][0] == "detached" || expected[i][0] == "unborn";
+        bool quiet = expected[i][0] == "clean" || expected[i][0] == "detached" || expected[i][0] == "unborn" ||
+                     expected[i][0] == "localtrack";
         EXPECT_EQ(found[i].needsAttention(), !quiet) << expected[i][0];
     }
-    EXPECT_EQ(found[8].inProgress, "rebase");
-    EXPECT_EQ(found[11].problem, "the folder cannot be entered");
+    EXPECT_EQ(found[11].inProgress, "rebase");
+    EXPECT_EQ(found[14].problem, "The folder could not be entered: No such file or directory");
+    EXPECT_EQ(found[0].commit.size(), 12u) << "git's abbreviation, core.abbrev there";
+    EXPECT_TRUE(found[0].head.size() == 40 && found[0].head.starts_with(found[0].commit)) << found[0].head;
 
-    // A pull that brought commits counts them from the head before and after.
+    // A pull that brought commits counts them from the head before and after;
+    // one with nothing to pull from is skipped, no failure.
     scanState.options.fetchEnabled = false;
     scanState.options.pullEnabled = true;
-    optionScan({farm("behind")});
-    EXPECT_EQ(summaryCell(records().at(0), pullColumn), "1 commit");
+    optionScan({farm("behind"), farm("noupstream"), farm("detached")});
+    for (size_t i = 0; i < 3; i++)
+        EXPECT_EQ(summaryCell(records().at(i), pullColumn) + (records()[i].failed() ? " failed" : ""),
+                  i == 0 ? "1 commit" : "skipped");
 
     // git's warnings share the pipe with its entries: they hide no state.
     RepositoryState state;
@@ -217,9 +229,9 @@ protected:
 };
 
 // A stop while four workers wait in git: every child ends at once, each
-// repository in hand writes its -1 block and its lines, no other begins,
-// every scan thread ends with its closing lines, and Logs says once that the
-// scan was stopped.
+// repository in hand writes its [STOPPED] block and its lines, no other
+// begins and each of those gets its row, every scan thread ends with its
+// closing lines, and Logs says once that the scan was stopped.
 TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) {
     std::vector<std::string> inHand = {first, temp / "r0", temp / "r1", temp / "r2"};  // the first four in walk order
     for (const std::string& folder : {inHand[1], inHand[2], inHand[3], temp / "r3"})
@@ -234,12 +246,16 @@ TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) 
     EXPECT_FALSE(scanState.mainScanThread.joinable() || scanState.optionScanThread.joinable() ||
                  scanState.readmeScanThread.joinable() || scanState.busy() || scanState.childRunning());
     EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD) << "a child was left";
-    std::string logs = logsPane.text(), updates;
+    std::string logs = logsPane.text(), updates, stopped = "fetching\n[repodeck] Stopped.\n\n" + sep;
     for (const std::string& repository : inHand) {
-        EXPECT_NE(logs.find(errorBlock("[ERROR] Fetch", repository, -1) + "fetching\n\n" + sep), std::string::npos);
-        updates += "git fetch: " + repository + "\nfetching\n\n" + sep;
+        EXPECT_NE(logs.find(sep + "[STOPPED] Fetch\nFolder: " + repository + "\n" + stopped), std::string::npos);
+        updates += "git fetch: " + repository + "\n" + stopped;
     }
-    EXPECT_EQ(occurrences(logs, "Error Code: -1\n"), 4) << logs;
+    EXPECT_EQ(occurrences(logs, "[ERROR]"), 0) << logs;
+    std::string rows;
+    for (const RepositoryState& row : records())
+        rows += summaryCell(row, fetchColumn) + "/" + summaryCell(row, problemColumn) + (row.failed() ? "!" : "") + " ";
+    EXPECT_EQ(rows, "stopped/stopped stopped/stopped stopped/stopped stopped/stopped /not reached /not reached ");
     EXPECT_NE(logs.find("Pull Scan Finished !!!\nFetch Scan Finished !!!\n"), std::string::npos) << logs;
     EXPECT_NE(logs.find("ReadMe Scan Finished !!!\n"), std::string::npos) << logs;
     EXPECT_EQ(occurrences(logs, "Scan Stopped !!!\n"), 1) << logs;
@@ -266,6 +282,13 @@ TEST_F(ScanWithWaitingGit, ScanFolderStopsTheRunningScanBeforeThePickerOpens) {
     scanFolder();
     EXPECT_FALSE(scanState.mainScanThread.joinable());
     EXPECT_NE(logsPane.text().find("too long to scan (1101 bytes): /xx"), std::string::npos);
+
+    // A stop during the walk says so, not that there is nothing.
+    resetScanState();
+    strcpy(scanState.scanPath, temp.path().c_str());
+    scanState.abortRequested = true;
+    mainScan();
+    EXPECT_EQ(logsPane.text(), sep + "Main Scan Stopped !!!\nRepositories Found Before The Stop: 0\n" + sep);
 }
 
 }  // namespace

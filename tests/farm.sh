@@ -8,13 +8,13 @@ commit() { git -C "$1" commit -qam "$2"; }
 git init -q -b main origin && echo one >origin/file.txt && git -C origin add file.txt && commit origin one
 git -C origin branch feature
 git clone -q "file://$PWD/origin" moving
-for name in clean ahead dirty conflicted gone detached rebasing stash badremote applying; do
+for name in clean ahead dirty conflicted gone detached rebasing stash badremote applying picking localtrack; do
   git clone -q "file://$PWD/origin" $name
 done
 git clone -q "file://$PWD/moving" behind
 echo two >>moving/file.txt && commit moving two
 
-echo two >>ahead/file.txt && commit ahead two
+echo two >>ahead/file.txt && commit ahead two && git -C ahead config core.abbrev 12
 echo staged >dirty/staged.txt && git -C dirty add staged.txt
 echo changed >>dirty/file.txt && echo new >dirty/untracked.txt
 git -C conflicted checkout -qb side && echo side >conflicted/file.txt && commit conflicted side
@@ -29,6 +29,11 @@ git -C rebasing checkout -q topic && git -C rebasing rebase -q main >/dev/null 2
 echo stashed >>stash/file.txt && git -C stash stash -q
 echo mine >applying/file.txt && commit applying mine
 git -C moving format-patch -q -1 -o "$PWD" && git -C applying am -q ../0001-two.patch >/dev/null 2>&1 || rm 0001-two.patch
+git -C picking checkout -qb side && echo s1 >picking/file.txt && commit picking s1 && git -C picking commit -q --allow-empty -m s2
+git -C picking checkout -q main && echo m >picking/file.txt && commit picking m
+git -C picking cherry-pick side~1 side >/dev/null 2>&1 || true
+echo both >picking/file.txt && commit picking resolved  # only the sequencer is left
+git -C localtrack checkout -qb topic --track main
 git -C badremote remote set-url origin "file://$PWD/nowhere"
 git init -q -b main unborn
 git init -q -b main noupstream && echo x >noupstream/f && git -C noupstream add f && commit noupstream x
