@@ -272,11 +272,14 @@ size_t displayWidth(const std::string& text) {
     size_t width = 0;
     for (size_t i = 0; i < text.size();) {
         auto byte = (unsigned char)text[i];
-        int length = byte < 0x80 ? 1 : byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc0 ? 2 : 1;
+        size_t length = byte < 0xc0 ? 1 : byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : 2;
         char32_t c = length == 1 ? byte : byte & (0x7f >> length);
-        for (int k = 1; k < length && i + k < text.size(); k++)
-            c = (c << 6) | ((unsigned char)text[i + k] & 0x3f);
-        i += size_t(length);
+        for (size_t k = 1; k < length; k++)
+            if (i + k < text.size() && ((unsigned char)text[i + k] & 0xc0) == 0x80)
+                c = (c << 6) | ((unsigned char)text[i + k] & 0x3f);
+            else
+                length = 1;  // not UTF-8: one byte, shown as one replacement character
+        i += length;
         bool combining = (c >= 0x300 && c <= 0x36f) || (c >= 0x200b && c <= 0x200f) || (c >= 0xfe00 && c <= 0xfe0f);
         bool wide = (c >= 0x1100 && c <= 0x115f) || (c >= 0x2e80 && c <= 0xa4cf && c != 0x303f) ||
                     (c >= 0xac00 && c <= 0xd7a3) || (c >= 0xf900 && c <= 0xfaff) || (c >= 0xfe30 && c <= 0xfe4f) ||

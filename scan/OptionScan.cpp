@@ -76,6 +76,8 @@ public:
     explicit InOrder(size_t count) : finished(count) {}
 
     void write(Work& work, LogPane& pane, std::string_view text) {
+        if (pane.discarded)
+            return;  // set before the scan: nothing to hold
         std::unique_lock<std::mutex> lock(mutex);
         int slot = int(std::find(heldPanes, heldPanes + heldPaneCount, &pane) - heldPanes);
         // The repository whose turn it is never waits, so every wait ends.

@@ -17,26 +17,12 @@
 #include <windows.h>
 constexpr char listSeparator = ';';
 void setSearchPath(const std::string& path) { SetEnvironmentVariableA("PATH", path.c_str()); }
-bool processEnds(long pid) {  // at most 20 s
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
-    bool ended = !process || WaitForSingleObject(process, 20000) == WAIT_OBJECT_0;
-    return process && CloseHandle(process), ended;
-}
 bool noChildLeft() { return true; }  // a job ends with its last handle
 #else
 #include <csignal>
 #include <sys/wait.h>
 constexpr char listSeparator = ':';
 void setSearchPath(const std::string& path) { setenv("PATH", path.c_str(), 1); }
-bool processEnds(long pid) {  // gone, or a zombie nobody waits for; at most 20 s
-    for (int tries = 0; tries < 400; tries++) {
-        std::string field, name, state;
-        if (!(std::ifstream("/proc/" + std::to_string(pid) + "/stat") >> field >> name >> state) || state == "Z")
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
 bool noChildLeft() { return waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD; }
 #endif
 

@@ -4,7 +4,7 @@
 # titled "repodeck" with a picture in it (not a single colour), and SIGTERM ends
 # it with exit code 0 (the close box is HostGlfwTest's). Started on a folder
 # whose stand-in git fetch sleeps, it counts the repository in its title, and
-# SIGTERM, SIGHUP or SIGINT end it with exit code 0 and no git left.
+# SIGTERM, SIGHUP, SIGINT or SIGQUIT end it with exit code 0 and no git left.
 #   gui-smoke.sh XVFB-RUN REPODECK SCREENSHOT
 set -eu
 
@@ -88,7 +88,7 @@ mkdir -p bin tree/one/.git
 printf '#!/bin/sh\n[ "$1" = fetch ] || { echo "git version 2"; exit 0; }\necho $$ >"%s/git.pid"\nexec sleep 300\n' \
     "$work" >bin/git
 chmod +x bin/git
-for signal in TERM HUP INT; do
+for signal in TERM HUP INT QUIT; do
     rm -f git.pid
     PATH="$work/bin:$PATH" "$repodeck" "$work/tree" >log 2>&1 &
     pid=$!
