@@ -63,13 +63,17 @@ void Capture::keep(const char* chunk, size_t length) {
 
 int32_t Capture::end(std::string& output, int32_t result, const std::string& reason) {
     std::string line = resultLine(result, reason);
+    auto addLine = [&](const std::string& said) {
+        if (!text.empty() && text.back() != '\n')
+            text.push_back('\n');
+        text.append("[repodeck] ").append(said).push_back('\n');
+    };
     try {
         if (notKept)
-            text += (text.empty() || text.back() == '\n' ? "" : "\n") + std::string("[repodeck] ") +
-                    std::to_string(notKept) + " more bytes of output were not kept (" +
-                    (outOfMemory ? "memory ran out" : "16 MB of one command's output are kept") + ").\n";
+            addLine(std::to_string(notKept) + " more bytes of output were not kept (" +
+                    (outOfMemory ? "memory ran out" : "16 MB of one command's output are kept") + ").");
         if (!line.empty())
-            text += (text.empty() || text.back() == '\n' ? "" : "\n") + std::string("[repodeck] ") + line + "\n";
+            addLine(line);
         text.push_back('\0');
     } catch (const std::bad_alloc&) {
         text.assign(1, '\0');  // the empty text needs no memory
