@@ -249,9 +249,14 @@ std::string jsonLine(const RepositoryState& state) {
     std::string line = row.dump(-1, ' ', false, Json::error_handler_t::replace), escaped;
     for (size_t i = 0; i < line.size(); i++) {
         size_t width = controlAt(line.data(), i, line.size());
+        if (width == 0) {
+            escaped += line[i];
+            continue;
+        }
         char code[8];
-        snprintf(code, sizeof code, "\\u00%02x", (unsigned char)line[i + width - 1]);
-        escaped += width ? (i += width - 1, code) : std::string(1, line[i]);
+        i += width - 1;  // a C1 control is its second byte's code
+        snprintf(code, sizeof code, "\\u00%02x", (unsigned char)line[i]);
+        escaped += code;
     }
     return escaped + "\n";
 }

@@ -172,7 +172,7 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
         std::string output, setup;
         int exitCode;
         std::string err, out;  // a start of standard error, a part of standard output
-        bool limitsMemory = false;
+        bool limitsResources = false;
         const char* fetch = "--no-fetch";
         int times = 0;  // when given, how often out shows
     } cases[] = {
@@ -181,7 +181,7 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
         {">&-", "", 1, "repodeck-scan: cannot write the output: Bad file descriptor\n", ""},
         {">&" + std::to_string(ends[1]), "trap '' PIPE", 141, "", ""},  // a reader that went away
         {"", "exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; ulimit -n 4", 1, "repodeck-scan: no git command could run; Logs says why\n",
-         "[ERROR] git could not run: The command could not start: Too many open files\n"},
+         "[ERROR] git could not run: The command could not start: Too many open files\n", true},
         {"", "ulimit -s 2000000; ulimit -v 1500000", 1, "repodeck-scan: cannot start a thread: ", "", true},
         {"", "ulimit -s 2000000; ulimit -v 3000000", 1, "repodeck-scan: no git command could run; Logs says why\n",
          "[ERROR] Could not start the main scan thread: Resource temporarily unavailable\n", true},
@@ -190,8 +190,8 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
     };
     for (const Case& c : cases) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-        if (c.limitsMemory)
-            continue;  // the sanitizers reserve more address space than these limits leave
+        if (c.limitsResources)
+            continue;  // the sanitizers need more address space and descriptors than these limits leave
 #endif
         Finished done = scan({c.fetch, "--jobs", "8", "--pane", "Logs", "--pane", "Updates", tree.path()}, c.output, c.setup);
         EXPECT_EQ(done.exitCode, c.exitCode) << c.setup << c.output;
