@@ -74,15 +74,17 @@ void arrangeRows() {
     view.dirty = false;
 }
 
-// Failed, changed, ahead or behind, clean: the most pressing state names the colour.
+// Stopped, failed, changed, ahead or behind, clean: the most pressing state names the colour.
 ImVec4 colourOf(const RepositoryState& row) {
+    if (!row.stop.empty() && !row.failed())
+        return ImGui::GetStyleColorVec4(ImGuiCol_TextDisabled);  // grey: a stop is no failure
     if (row.failed())
         return ImVec4(0.95f, 0.35f, 0.35f, 1.0f);
     if (!row.summarized)
         return ImGui::GetStyleColorVec4(ImGuiCol_Text);
     if (row.staged || row.changed || row.untracked || row.conflicted || row.stashes || !row.inProgress.empty())
         return ImVec4(0.95f, 0.80f, 0.30f, 1.0f);
-    if (row.ahead || row.behind || row.upstreamGone)
+    if (row.ahead || row.behind || row.upstreamGone || row.noUpstream)
         return ImVec4(0.40f, 0.75f, 0.95f, 1.0f);
     return ImVec4(0.45f, 0.85f, 0.45f, 1.0f);
 }
