@@ -160,7 +160,7 @@ TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
     EXPECT_EQ(titles, (std::vector<std::string>{"repodeck", "repodeck - 1 of 3"}));
     click("Stop");
     EXPECT_FALSE(scanState.busy() || scanState.childRunning());
-    EXPECT_NE(logsPane.text().find("Error Code: -1\n"), std::string::npos) << logsPane.text();
+    EXPECT_NE(logsPane.text().find("[STOPPED] Fetch\nFolder: " + (root / "one") + "\n"), std::string::npos) << logsPane.text();
     EXPECT_TRUE(logsPane.text().ends_with("Scan Stopped !!!\n"));
     EXPECT_NE(text().find("Path: " + root.path() + "  \n"), std::string::npos);
     EXPECT_EQ(titles.back(), "repodeck");
