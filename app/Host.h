@@ -20,7 +20,7 @@ void initBackends();
 enum class Events { none, some, closed };
 // Handles the pending events, first waiting up to waitSeconds for one when
 // waitSeconds > 0. Text arriving in a pane ends the wait at once, and so does
-// a close request: the close box, or SIGTERM, SIGHUP, SIGINT and the console
+// a close request: the close box, or SIGTERM, SIGHUP, SIGINT, SIGQUIT and the console
 // and end-of-session events of Windows.
 Events handleEvents(double waitSeconds);
 bool isMinimised();

@@ -1,7 +1,7 @@
 // The window host on Linux: GLFW 3 with an OpenGL 3 context and Dear ImGui's
 // own GLFW and OpenGL3 backends, where Windows uses Win32 and Direct3D 11.
 // Failures to start are reported on standard error, as a terminal program's
-// are; SIGTERM, SIGHUP and SIGINT close the window as its close box does.
+// are; SIGTERM, SIGHUP, SIGINT and SIGQUIT close the window as its close box does.
 
 #include "app/Host.h"
 
@@ -77,8 +77,10 @@ void closeOnSignals() {
     struct sigaction action = {};
     action.sa_handler = askToClose;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGTERM, SIGHUP, SIGINT})
+    // Each stays caught: a second one, however soon, never skips the stop.
+    for (int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT})
         sigaction(signal, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);  // a closed standard error fails a write, never ends the scan's children unseen
 }
 
 std::string folderOfProgram() {

@@ -20,6 +20,7 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #define isatty _isatty
 #define fileno _fileno
 #else
@@ -66,23 +67,57 @@ const char usage[] =
     "  --help, --version\n"
     "\n"
     "On a terminal, control characters in the panes are shown escaped (\\x1b).\n"
-    "Exit status: 0 when the scan ran (3 or 4 with --exit-code), 1 when git cannot be\n"
-    "run, a part of the scan cannot start or the output cannot be written, 2 for a\n"
-    "usage error, 130 or 143 when stopped by SIGINT or SIGTERM (what was gathered is\n"
-    "printed).\n";
+    "Exit status: 0 when the scan ran (3 or 4 with --exit-code), 1 when git cannot be run, a part of the scan\n"
+    "cannot start, memory ran out or the output cannot be written, 2 for a usage\n"
+    "error, 128 + the signal when stopped (129 SIGHUP, 130 SIGINT, 131 SIGQUIT, 143\n"
+    "SIGTERM; what was gathered is printed, unless a second stop came), 141 when\n"
+    "the reader of the output went away. Every running git is ended first.\n";
 
-// Set by the handler on the main thread, read by the watcher thread: a
-// lock-free atomic is both signal-safe and a proper hand-over between threads.
-std::atomic<int> stopSignal{0};
+// Set by the handler, read by the watcher thread: a lock-free atomic is both
+// signal-safe and a proper hand-over between threads. stopStatus is the exit
+// status of the first stop; hurry says a second one came: nothing more is
+// printed, but every git is still ended before the program exits.
+std::atomic<int> stopStatus{0};
+std::atomic<bool> hurry{false};
 static_assert(std::atomic<int>::is_always_lock_free);
 
+void stopWith(int status) {
+    int expected = 0;
+    if (!stopStatus.compare_exchange_strong(expected, status))
+        hurry = true;
+}
+
+#ifdef _WIN32
+// On a thread of the system's: the console's close, the end of the session and
+// the system's shutdown end the process once this returns, so the children are
+// ended here and now (the runner's job would end them with the process too).
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    stopWith(event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 130 : 129);
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        requestStop();
+    return TRUE;
+}
+
+void handleStops() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
+#else
 extern "C" void onStopSignal(int signal) {
     int savedErrno = errno;
-    stopSignal = signal;
-    // The first stop is enough; a second one ends the program at once.
-    std::signal(signal, SIG_DFL);
+    stopWith(128 + signal);
     errno = savedErrno;
 }
+
+// Each stays caught for the whole run: the watcher ends every git, however
+// many stops come and however soon. A reader that goes away shows as a
+// failed write, which stops the scan too.
+void handleStops() {
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(signal, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+#endif
 
 int usageError(const char* message, const char* detail) {
     fprintf(stderr, "repodeck-scan: %s%s\n", message, detail);
@@ -121,7 +156,7 @@ public:
         if (!terminal)
             return raw(text, length);
         size_t start = 0;
-        for (size_t i = 0; i < length;) {
+        for (size_t i = 0; i < length && !hurry;) {
             size_t width = controlAt(text, i, length);
             if (width == 0) {
                 i++;
@@ -139,6 +174,9 @@ public:
     }
     void put(const std::string& text) { put(text.data(), text.size()); }
     void putCode(const char* sequence) { raw(sequence, strlen(sequence)); }  // never escaped
+    // JSON, whose strings carry their controls escaped already.
+    void putAsIs(const std::string& text) { raw(text.data(), text.size()); }
+    bool failed() const { return error != 0; }
     void flush() {
         if (!error && fflush(stdout) != 0)
             error = errno;
@@ -178,30 +216,41 @@ bool validUtf8(const std::string& text) {
     }
 }
 
-// One repository's line of --json; the README lists every key.
+std::string hex(const std::string& bytes) {
+    std::string text;
+    for (unsigned char byte : bytes)
+        text += "0123456789abcdef"[byte >> 4], text += "0123456789abcdef"[byte & 15];
+    return text;
+}
+
+// One repository's line of --json; the README lists every key. Controls that
+// JSON lets through (DEL, C1 in UTF-8) are written \u00XX too: valid JSON,
+// and harmless to a terminal.
 std::string jsonLine(const RepositoryState& state) {
     static const char* const names[operationCount] = {"status", "remote", "fetch", "pull", "submodule"};
     auto orNull = [](const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); };
     Json row = {{"path", state.path}};
-    if (!validUtf8(state.path)) {
-        // The path's bytes are not UTF-8: "path" shows them replaced, "pathHex" keeps them.
-        std::string hex;
-        for (unsigned char byte : state.path)
-            hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
-        row["pathHex"] = hex;
-    }
+    // Bytes that are not UTF-8 show replaced; "...Hex" keeps them.
+    if (!validUtf8(state.path))
+        row["pathHex"] = hex(state.path);
     if (state.summarized) {
         row.update({{"branch", orNull(state.branch)}, {"detached", state.detached}, {"commit", orNull(state.commit)},
                     {"upstream", orNull(state.upstream)}, {"ahead", state.ahead}, {"behind", state.behind},
                     {"upstreamGone", state.upstreamGone}, {"staged", state.staged}, {"changed", state.changed},
                     {"untracked", state.untracked}, {"conflicted", state.conflicted}, {"stashes", state.stashes},
                     {"inProgress", orNull(state.inProgress)}});
+        row["head"] = orNull(state.head);
+        row["noUpstream"] = state.noUpstream;
+        if (!validUtf8(state.branch))
+            row["branchHex"] = hex(state.branch);
     }
     for (int i = 0; i < operationCount; i++)
         if (state.operations[i].ran) {
             row[names[i]] = {{"exitCode", state.operations[i].exitCode}, {"message", state.operations[i].message}};
             if (state.operations[i].needsCredentials)
                 row[names[i]]["needsCredentials"] = true;
+            if (state.operations[i].skipped)
+                row[names[i]]["skipped"] = true;
         }
     if (state.operations[fetchOperation].ran)
         row["fetchedRefs"] = state.fetchedRefs;
@@ -210,10 +259,23 @@ std::string jsonLine(const RepositoryState& state) {
     if (state.operations[submoduleOperation].ran)
         row["submodulesUpdated"] = state.submodulesUpdated;
     row["problem"] = orNull(state.problem);
+    row["stop"] = orNull(state.stop);
     row["trust"] = state.trust;
     row["needsCredentials"] = state.needsCredentials();
     row["needsAttention"] = state.needsAttention();
-    return row.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    std::string line = row.dump(-1, ' ', false, Json::error_handler_t::replace), escaped;
+    for (size_t i = 0; i < line.size(); i++) {
+        size_t width = controlAt(line.data(), i, line.size());
+        if (width == 0) {
+            escaped += line[i];
+            continue;
+        }
+        char code[8];
+        i += width - 1;  // a C1 control is its second byte's code
+        snprintf(code, sizeof code, "\\u00%02x", (unsigned char)line[i]);
+        escaped += code;
+    }
+    return escaped + "\n";
 }
 
 size_t count(const std::vector<RepositoryState>& rows, bool (RepositoryState::*test)() const) {
@@ -227,14 +289,34 @@ std::string totalsLine(const std::vector<RepositoryState>& rows) {
     return Json{{"totals", totals}}.dump() + "\n";
 }
 
-// Characters a terminal shows for text: its UTF-8 lead bytes.
+// Columns a terminal gives text: two for a wide character (East Asian wide
+// and full-width forms, emoji), none for a combining mark, else one.
 size_t displayWidth(const std::string& text) {
-    return size_t(std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xc0) != 0x80; }));
+    size_t width = 0;
+    for (size_t i = 0; i < text.size();) {
+        auto byte = (unsigned char)text[i];
+        size_t length = byte < 0xc0 ? 1 : byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : 2;
+        char32_t c = length == 1 ? byte : byte & (0x7f >> length);
+        for (size_t k = 1; k < length; k++)
+            if (i + k < text.size() && ((unsigned char)text[i + k] & 0xc0) == 0x80)
+                c = (c << 6) | ((unsigned char)text[i + k] & 0x3f);
+            else
+                length = 1;  // not UTF-8: one byte, shown as one replacement character
+        i += length;
+        bool combining = (c >= 0x300 && c <= 0x36f) || (c >= 0x200b && c <= 0x200f) || (c >= 0xfe00 && c <= 0xfe0f);
+        bool wide = (c >= 0x1100 && c <= 0x115f) || (c >= 0x2e80 && c <= 0xa4cf && c != 0x303f) ||
+                    (c >= 0xac00 && c <= 0xd7a3) || (c >= 0xf900 && c <= 0xfaff) || (c >= 0xfe30 && c <= 0xfe4f) ||
+                    (c >= 0xff00 && c <= 0xff60) || (c >= 0xffe0 && c <= 0xffe6) || (c >= 0x1f300 && c <= 0x1f64f) ||
+                    (c >= 0x1f900 && c <= 0x1f9ff) || (c >= 0x20000 && c <= 0x3fffd);
+        width += combining ? 0 : wide ? 2 : 1;
+    }
+    return width;
 }
 
 // The escape sequence that gives a Summary line its row's colour in the window.
 const char* ansiColour(RepositoryState::Tone tone) {
     switch (tone) {
+    case RepositoryState::Tone::stopped: return "\x1b[90m";  // grey
     case RepositoryState::Tone::failed: return "\x1b[31m";  // red
     case RepositoryState::Tone::unread: break;
     case RepositoryState::Tone::changed: return "\x1b[33m";  // yellow
@@ -326,7 +408,7 @@ struct JsonPrinter {
     void printNew() {
         uint64_t scan;
         for (const RepositoryState& row : scanSummary.since(printed, scan)) {
-            output.put(jsonLine(row));
+            output.putAsIs(jsonLine(row));
             printed++;
         }
         output.flush();
@@ -337,12 +419,13 @@ void watch(ScanEnd& end, bool progress, JsonPrinter* json) {
     bool stopped = false, shown = false;
     std::unique_lock<std::mutex> lock(end.mutex);
     while (!end.done) {
-        if (stopSignal && !stopped) {
+        if (json && !stopped)
+            json->printNew();  // each record as soon as it is done
+        // A reader gone away, a full disk: nobody sees the rest, so it stops.
+        if ((stopStatus || (json && json->output.failed())) && !stopped) {
             requestStop();
             stopped = true;
         }
-        if (json)
-            json->printNew();  // each record as soon as it is done
         if (progress)
             showProgress(shown);
         // Woken at once when the scan ends, so the panes print without delay.
@@ -352,9 +435,8 @@ void watch(ScanEnd& end, bool progress, JsonPrinter* json) {
         fprintf(stderr, "\r%-78s\r", "");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The whole run; main only adds the last word on memory.
+int scan(int argc, char** argv) {
 #ifdef _WIN32
     // The panes are printed byte for byte: no CR added before each line end.
     _setmode(_fileno(stdout), _O_BINARY);
@@ -443,6 +525,8 @@ int main(int argc, char** argv) {
     if (panes.empty() && !json)
         for (const PaneTab& tab : paneTabs)
             panes.push_back(&tab);
+    for (const PaneTab& tab : paneTabs)  // only what will be printed is kept
+        tab.pane->discarded = std::find(panes.begin(), panes.end(), &tab) == panes.end();
     // The extra state command per repository only when something shows it.
     options.summaryEnabled = json || exitCode || std::find(panes.begin(), panes.end(), nullptr) != panes.end();
     // Checked before the scan, which would otherwise run for nothing (and the
@@ -453,8 +537,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
+    handleStops();
 
     Output output;
     JsonPrinter printer{output, 0};
@@ -467,13 +550,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     RepositoryList retry;  // with --ask, the repositories asked again
-    bool gitRan = false, started = startMainScan(folder);
+    bool gitRan = false, started = false;
+    try {
+        started = startMainScan(folder);
+    } catch (const std::bad_alloc&) {
+        scanState.outOfMemory = true;  // before the watcher ends: nothing may leave this block unjoined
+    }
     if (started) {
         if (scanState.mainScanThread.joinable())
             scanState.mainScanThread.join();
         gitRan = scanState.optionScanThread.joinable();  // started only after git --version worked
         waitForScan();
-        retry = ask && !stopSignal ? needingCredentials() : RepositoryList();
+        retry = ask && !stopStatus ? needingCredentials() : RepositoryList();
         if (!retry.empty()) {
             asking = true;  // no progress line over the prompts
             fprintf(stderr, "repodeck-scan: %zu repositories want credentials; asking for each in turn\n", retry.size());
@@ -487,20 +575,22 @@ int main(int argc, char** argv) {
     end.changed.notify_one();
     watcher.join();
     stopScan();  // nothing is left to wait for; this empties the slots and flags
-    if (stopSignal)
+    if (stopStatus)
         reportStopped();
 
-    if (json) {
+    if (json && !hurry) {
         printer.printNew();
         // A retried repository's record replaced its first one: printed again, the later line holds.
         uint64_t scan;
         std::vector<RepositoryState> rows = scanSummary.since(0, scan);
         for (const RepositoryState& row : rows)
             if (std::find(retry.begin(), retry.end(), row.path) != retry.end())
-                output.put(jsonLine(row));
-        output.put(totalsLine(rows));
+                output.putAsIs(jsonLine(row));
+        output.putAsIs(totalsLine(rows));
     }
     for (const PaneTab* tab : panes) {
+        if (hurry)
+            break;
         if (panes.size() > 1)
             output.put("== " + std::string(tab ? tab->label : "Summary") + " ==\n");
         if (!tab) {
@@ -515,10 +605,12 @@ int main(int argc, char** argv) {
     if (int failed = output.finish())
         return failed;
 
-    if (stopSignal == SIGINT)
-        return 130;
-    if (stopSignal == SIGTERM)
-        return 143;
+    if (stopStatus)
+        return stopStatus;
+    if (scanState.outOfMemory) {
+        fputs("repodeck-scan: out of memory; Logs says where the scan ended\n", stderr);
+        return 1;
+    }
     if (gitRan && exitCode) {
         uint64_t scan;
         std::vector<RepositoryState> rows = scanSummary.since(0, scan);
@@ -530,4 +622,17 @@ int main(int argc, char** argv) {
     fprintf(stderr, "repodeck-scan: %s\n", started && scanState.gitProgram.empty() ? "no git program on the search path"
                                                                                      : "no git command could run; Logs says why");
     return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Memory that runs out where nothing nearer could help (every scan
+    // thread is joined by then): one line says so.
+    try {
+        return scan(argc, argv);
+    } catch (const std::bad_alloc&) {
+        fputs("repodeck-scan: out of memory\n", stderr);
+        return 1;
+    }
 }

@@ -88,6 +88,7 @@ void arrangeRows() {
 // The row's tone, as the terminal shows it too.
 ImVec4 colourOf(const RepositoryState& row) {
     switch (row.tone()) {
+    case RepositoryState::Tone::stopped: return ImGui::GetStyleColorVec4(ImGuiCol_TextDisabled);  // grey
     case RepositoryState::Tone::failed: return ImVec4(0.95f, 0.35f, 0.35f, 1.0f);
     case RepositoryState::Tone::unread: break;
     case RepositoryState::Tone::changed: return ImVec4(0.95f, 0.80f, 0.30f, 1.0f);

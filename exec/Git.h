@@ -16,6 +16,8 @@ constexpr const char* summary = "git status --porcelain=v2 --branch --show-stash
 // The repository's configuration with the scope of each entry; -z, since a
 // value may hold a line break that would pass for another entry.
 constexpr const char* configList = "git config --list --show-scope -z";
+// Followed by the full commit: git's short name for it, unique in the repository.
+constexpr const char* shortCommit = "git rev-parse --short";
 
 // Matched case-sensitively as substrings of the captured output.
 constexpr const char* cleanTreeText = "nothing to commit, working tree clean";

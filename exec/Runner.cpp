@@ -1,6 +1,8 @@
 // What the Linux and the Windows runner share.
 #include "exec/Runner.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -21,19 +23,73 @@ int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder
     return result;
 }
 
-bool keepChunk(std::string& captured, const char* chunk, size_t length) {
-    static const char cut[] = "\n[repodeck] Output was cut here for lack of memory.\n";
-    try {
-        // Room for the closing zero and the cut line too, so neither needs
-        // memory that may not be there.
-        captured.reserve(captured.size() + length + sizeof cut);
-        captured.append(chunk, length);
-        return true;
-    } catch (const std::bad_alloc&) {
-        if (captured.capacity() - captured.size() >= sizeof cut)
-            captured.append(cut);
-        return false;
+namespace {
+
+// Room kept free beside the text for the closing lines and zero, so that
+// neither needs memory that may not be there.
+constexpr size_t closingRoom = 512;
+
+std::string resultLine(int32_t result, const std::string& reason) {
+    switch (result) {
+    case stoppedResult:
+        return "Stopped.";
+    case folderFailedResult:
+        return "The folder could not be entered: " + reason;
+    case startFailedResult:
+        return "The command could not start: " + reason;
+    case timedOutResult:
+        return "Timed out: no output for " + std::to_string(chunkTimeoutSeconds()) +
+               " s; the command and what it started were ended.";
+    case stillRunningResult:
+        return "The command ended its output but was still running " + std::to_string(finalWaitMilliseconds / 1000) +
+               " s later; it was ended.";
     }
+    return "";
+}
+
+}  // namespace
+
+void Capture::keep(const char* chunk, size_t length) {
+    size_t taken = outOfMemory ? 0 : std::min(length, keptOutputLimit - text.size());
+    try {
+        if (text.size() + taken + closingRoom > text.capacity())
+            text.reserve(std::min(std::max(text.capacity() * 2, text.size() + taken), keptOutputLimit) + closingRoom);
+        text.append(chunk, taken);
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+        taken = 0;
+    }
+    notKept += length - taken;
+}
+
+int32_t Capture::end(std::string& output, int32_t result, const std::string& reason) {
+    std::string line = resultLine(result, reason);
+    auto addLine = [&](const std::string& said) {
+        if (!text.empty() && text.back() != '\n')
+            text.push_back('\n');
+        text.append("[repodeck] ").append(said).push_back('\n');
+    };
+    try {
+        if (notKept)
+            addLine(std::to_string(notKept) + " more bytes of output were not kept (" +
+                    (outOfMemory ? "memory ran out" : "16 MB of one command's output are kept") + ").");
+        if (!line.empty())
+            addLine(line);
+        text.push_back('\0');
+    } catch (const std::bad_alloc&) {
+        text.assign(1, '\0');  // the empty text needs no memory
+    }
+    output = std::move(text);
+    return result;
+}
+
+int chunkTimeoutSeconds() {
+    static const int seconds = [] {
+        const char* value = getenv("REPODECK_CHUNK_TIMEOUT");
+        int given = value ? atoi(value) : 0;
+        return given > 0 ? given : 513;
+    }();
+    return seconds;
 }
 
 std::vector<std::string> childVariables(const char* workingFolder, const ChildSettings* settings) {

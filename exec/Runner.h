@@ -71,19 +71,29 @@ struct ChildSettings {
 // gets childVariables in place of the user's own values. workingFolder may be
 // null.
 //
-// Returns the exit code, -1 for a child that was terminated, 259 for a child
-// still running after the final wait, -51 when the pipe could not be made and
-// -62 when the child did not start (output then stays empty). After a run,
-// output holds every byte captured, zero bytes too, followed by one zero
-// character; read as a C string it ends at the first zero the child wrote.
+// Returns the child's exit code (128 + the signal for one ended by a signal it
+// did not get from us) or one of the results below. After a run, output holds
+// the captured bytes, zero bytes too (at most keptOutputLimit, then one line
+// saying how many were not kept), for a result of the runner's own one line
+// "[repodeck] ..." saying what happened, and one closing zero character.
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
                    const char* program = nullptr, const ChildSettings* settings = nullptr);
+
+constexpr int32_t stoppedResult = -1;        // a stop ended it (not a failure)
+constexpr int32_t folderFailedResult = -62;  // the working folder could not be entered
+constexpr int32_t startFailedResult = -63;   // it could not start: no program, no pipe, no process
+constexpr int32_t timedOutResult = -64;      // no output for chunkTimeoutSeconds(): ended
+constexpr int32_t stillRunningResult = 259;  // its output ended, it did not within the final wait: ended
 
 // The full path of the program name in an absolute folder of the search path
 // (name.exe on Windows); empty when there is none. Empty and relative entries
 // are skipped: they would name the working folder of a child, which may be a
 // repository holding a file of that name.
 std::string findProgram(const char* name);
+
+// The most a command's output is kept of: a flood of text never costs more
+// memory than this per running command.
+constexpr size_t keptOutputLimit = size_t(16) << 20;
 
 // For the platform runners.
 // "NAME=value" lines a child gets in place of the user's own: LC_ALL=C, so
@@ -96,21 +106,33 @@ std::vector<std::string> childVariables(const char* workingFolder, const ChildSe
 // When no exit code can be had: writes the "[PROBLEM]: " report to logsPane
 // and returns the result for it, -1.
 int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder);
-// Appends a chunk to what was captured; when memory runs out, the rest of the
-// output is dropped and one line says so. False once that has happened.
-bool keepChunk(std::string& captured, const char* chunk, size_t length);
 
 // Whether the platform's ssh can share one connection among its sessions
 // (ControlMaster); Windows' OpenSSH cannot.
 extern const bool sshSharesConnections;
 
-// Waits for one chunk of output before the child counts as hung (seconds).
-constexpr int chunkTimeoutSeconds = 513;
+// What a run keeps of the child's output.
+class Capture {
+public:
+    // Appends a chunk, within keptOutputLimit; what does not fit, or finds no
+    // memory, is counted instead.
+    void keep(const char* chunk, size_t length);
+    // Moves the text into output, then the line on what was not kept, the
+    // runner's line for result when it is one of its own (reason: the
+    // system's words for a start that failed) and the closing zero. Returns result.
+    int32_t end(std::string& output, int32_t result, const std::string& reason = "");
+
+private:
+    std::string text;
+    uint64_t notKept = 0;
+    bool outOfMemory = false;
+};
+
+// Waits for one chunk of output before the child counts as hung (seconds):
+// 513, or REPODECK_CHUNK_TIMEOUT's value, read once (for tests).
+int chunkTimeoutSeconds();
 constexpr int chunkSize = 4096;
 constexpr int finalWaitMilliseconds = 60000;
 // How long the pipe may stay open after the child has ended: a process it
 // started and left behind must not hold the scan.
 constexpr int pipeGraceMilliseconds = 2000;
-constexpr int32_t stillRunningResult = 259;
-constexpr int32_t pipeFailedResult = -51;
-constexpr int32_t startFailedResult = -62;

@@ -98,11 +98,32 @@ void reap(pid_t pid, int* status) {
     }
 }
 
-int32_t exitCodeOf(int status) {
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return -1;  // ended by a signal: the stop, the time-out, or a crash
+// Why a start failed: the folder, when it cannot be entered, else the error.
+int32_t startFailure(Capture& capture, std::string& output, const char* workingFolder, int error) {
+    struct stat info;
+    bool enterable = !workingFolder || (stat(workingFolder, &info) == 0 && S_ISDIR(info.st_mode) &&
+                                        access(workingFolder, X_OK) == 0);
+    return capture.end(output, enterable ? startFailedResult : folderFailedResult, strerror(error));
 }
+
+// Every set-up call of the spawn, checked: the first error, or 0.
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    int error = 0;
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    void check(int result) {
+        if (error == 0)
+            error = result;
+    }
+};
 
 }  // namespace
 
@@ -134,67 +155,62 @@ std::string findProgram(const char* name) {
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
                    const char* program, const ChildSettings* settings) {
     output.clear();
+    Capture capture;
 
     std::vector<std::string> words = splitOnBlanks(commandLine);
     if (words.empty())
-        return startFailedResult;
+        return capture.end(output, startFailedResult, "an empty command line");
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
     std::string found = program ? program : findProgram(argv[0]);
     if (found.empty())
-        return startFailedResult;
+        return capture.end(output, startFailedResult, "no " + words[0] + " program on the search path");
 
     FileDescriptor readEnd, writeEnd;
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
-        return pipeFailedResult;
+        return startFailure(capture, output, nullptr, errno);
     readEnd.fd = ends[0];
     writeEnd.fd = ends[1];
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 1);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 2);
+    SpawnSetup setup;
+    setup.check(posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0));
+    setup.check(posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.fd, 1));
+    setup.check(posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.fd, 2));
     if (workingFolder)
-        posix_spawn_file_actions_addchdir_np(&actions, workingFolder);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
+        setup.check(posix_spawn_file_actions_addchdir_np(&setup.actions, workingFolder));
     sigset_t defaultSignals;
     sigemptyset(&defaultSignals);
-    sigaddset(&defaultSignals, SIGPIPE);
-    sigaddset(&defaultSignals, SIGINT);
-    sigaddset(&defaultSignals, SIGTERM);
+    for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&defaultSignals, signal);
     sigset_t noSignals;
     sigemptyset(&noSignals);
-    posix_spawnattr_setsigdefault(&attributes, &defaultSignals);
-    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    setup.check(posix_spawnattr_setsigdefault(&setup.attributes, &defaultSignals));
+    setup.check(posix_spawnattr_setsigmask(&setup.attributes, &noSignals));
     bool interactive = settings && settings->interactive;
-    posix_spawnattr_setflags(&attributes,
-                             (interactive ? 0 : POSIX_SPAWN_SETSID) | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    setup.check(posix_spawnattr_setflags(&setup.attributes, (interactive ? 0 : POSIX_SPAWN_SETSID) |
+                                                                POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
 
     pid_t pid = 0;
     std::vector<std::string> ownVariables = childVariables(workingFolder, settings);
     std::vector<char*> environment = childEnvironment(ownVariables);
-    int spawnError = posix_spawn(&pid, found.c_str(), &actions, &attributes, argv.data(), environment.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    int spawnError = setup.error ? setup.error
+                                 : posix_spawn(&pid, found.c_str(), &setup.actions, &setup.attributes, argv.data(),
+                                               environment.data());
     writeEnd.reset();  // only the child holds the write end now
     if (spawnError != 0)
-        return startFailedResult;  // the folder cannot be entered, or the program not run
+        return startFailure(capture, output, workingFolder, spawnError);
 
     // The child leads its own session, so its pid is its process group.
     slot.publish(pid);
 
-    std::string captured;
-    bool keeping = true;
     char chunk[chunkSize];
-    bool endGroup = false;
+    bool endGroup = false, timedOut = false;
     using Clock = std::chrono::steady_clock;
     std::optional<Clock::time_point> childEndedAt;
-    auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds);
+    auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds());
     for (;;) {
         // Checked on every pass, data or not: a process the child started may
         // hold the pipe open, and even write on, after the child has ended or
@@ -203,7 +219,8 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         auto now = Clock::now();
         if (!childEndedAt && childEnded(pid))
             childEndedAt = now;
-        if (!slot.holdsChild() || now >= deadline ||
+        timedOut = now >= deadline;
+        if (!slot.holdsChild() || timedOut ||
             (childEndedAt && now - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds))) {
             endGroup = true;
             break;
@@ -219,15 +236,20 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         while (count < 0 && errno == EINTR);
         if (count <= 0)
             break;
-        deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds);  // hung means no chunk for that long
-        if (keeping)
-            keeping = keepChunk(captured, chunk, size_t(count));
+        deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds());  // hung means no chunk for that long
+        capture.keep(chunk, size_t(count));
     }
     readEnd.reset();
+    bool stopped = !slot.holdsChild();  // also a stop that came after the output ended
     if (endGroup)
         slot.terminate();  // what is left of the group: a hung child, or what it left behind
 
     Wait end = waitForEnd(pid, finalWaitMilliseconds);
+    bool lingered = end == Wait::running;
+    if (lingered) {
+        slot.terminate();  // never left running: the end of repodeck would leave it behind
+        end = waitForEnd(pid, finalWaitMilliseconds);
+    }
     // Let go of the child before reaping it, so a stop cannot reach its pid
     // once the pid may be given to another process.
     slot.clear();
@@ -235,7 +257,12 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     if (end == Wait::ended) {
         int status = 0;
         reap(pid, &status);
-        result = exitCodeOf(status);
+        // A child that ended by itself keeps its own exit code, whatever came after.
+        result = WIFEXITED(status) ? WEXITSTATUS(status)
+                 : stopped         ? stoppedResult
+                 : timedOut        ? timedOutResult
+                 : lingered        ? stillRunningResult
+                                   : 128 + WTERMSIG(status);  // a crash, say
     } else if (end == Wait::running) {
         result = stillRunningResult;
         try {
@@ -248,8 +275,5 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         // no exit code exists, so report it rather than claim success.
         result = reportMissingExitCode(commandLine, workingFolder);
     }
-
-    output = std::move(captured);
-    output.push_back('\0');
-    return result;
+    return capture.end(output, result);
 }

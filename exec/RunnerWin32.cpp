@@ -1,7 +1,9 @@
 // Windows runner: CreateProcessA of a program found beforehand (never through the
-// current folder), standard output and error on one anonymous pipe, one reader
-// thread per chunk, and the child in a Job object so a stop or a time-out ends
-// the whole tree (a grandchild holding the pipe cannot keep a read pending).
+// current folder), standard output and error on one anonymous pipe read by one
+// thread per child, and the child in a Job object so a stop or a time-out ends
+// the whole tree (a grandchild holding the pipe cannot keep a read pending);
+// the job ends its processes when its last handle closes, so even a repodeck
+// that is killed leaves no git running.
 #include "exec/Runner.h"
 
 #include <windows.h>
@@ -9,6 +11,8 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -30,23 +34,64 @@ struct Handle {
     }
 };
 
-// What one call shares with its reader threads. A reader abandoned after a
+// What one call shares with its reader thread. A reader abandoned after a
 // time-out keeps its own reference, so it never writes into a later call's
 // state, and the read end stays open for as long as a ReadFile may use it.
 struct ReaderState {
     Handle readEnd;
-    Handle completed{CreateEventA(nullptr, TRUE, FALSE, nullptr)};  // manual reset
-    char buffer[chunkSize + 1] = {};
-    DWORD bytesRead = 0;
-    bool readOk = false;
+    Handle arrived{CreateEventA(nullptr, FALSE, FALSE, nullptr)};  // auto reset
+    std::mutex mutex;
+    std::string pending;  // read, not yet taken
+    bool ended = false;   // the pipe is broken: every holder of the write end is gone
 };
 
-void readChunk(std::shared_ptr<ReaderState> state) {
-    DWORD count = 0;
-    BOOL ok = ReadFile(state->readEnd.h, state->buffer, chunkSize, &count, nullptr);
-    state->bytesRead = count;
-    state->readOk = ok != FALSE;
-    SetEvent(state->completed.h);
+void readAll(std::shared_ptr<ReaderState> state) {
+    char buffer[chunkSize + 1];
+    for (;;) {
+        DWORD count = 0;
+        bool ok = ReadFile(state->readEnd.h, buffer, chunkSize, &count, nullptr) && count > 0;
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            buffer[ok ? count : 0] = 0;
+            try {
+                state->pending.append(buffer, strlen(buffer));  // a zero byte cuts its chunk there
+            } catch (const std::bad_alloc&) {
+                // Dropped: the taker's own keep counts only what reaches it.
+            }
+            state->ended = !ok;
+        }
+        SetEvent(state->arrived.h);
+        if (!ok)
+            return;
+    }
+}
+
+// Why a start failed, in the system's words.
+std::string systemMessage(DWORD error) {
+    char text[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                                  sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.'))
+        text[--length] = 0;
+    return length ? text : "error " + std::to_string(error);
+}
+
+int32_t startFailure(Capture& capture, std::string& output, const char* workingFolder, DWORD error) {
+    DWORD attributes = workingFolder ? GetFileAttributesA(workingFolder) : FILE_ATTRIBUTE_DIRECTORY;
+    bool enterable = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return capture.end(output, enterable ? startFailedResult : folderFailedResult, systemMessage(error));
+}
+
+// A job that ends its processes when its last handle, ours, closes.
+HANDLE createJob() {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    return job;
 }
 
 // An empty standard input, as on Linux: a console program's own input would
@@ -121,13 +166,11 @@ std::string findProgram(const char* name) {
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
                    const char* program, const ChildSettings* settings) {
     output.clear();
-    std::string found = program ? std::string(program) : std::string();
-    if (!program) {
-        std::string first(commandLine, strcspn(commandLine, " \t"));
-        found = findProgram(first.c_str());
-    }
+    Capture capture;
+    std::string first(commandLine, strcspn(commandLine, " \t"));
+    std::string found = program ? std::string(program) : findProgram(first.c_str());
     if (found.empty())
-        return startFailedResult;
+        return capture.end(output, startFailedResult, "no " + first + " program on the search path");
 
     SECURITY_ATTRIBUTES inheritable = {};
     inheritable.nLength = sizeof inheritable;
@@ -135,8 +178,8 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
 
     auto state = std::make_shared<ReaderState>();
     Handle writeEnd;
-    if (!state->completed.h || !CreatePipe(&state->readEnd.h, &writeEnd.h, &inheritable, 0))
-        return pipeFailedResult;
+    if (!state->arrived.h || !CreatePipe(&state->readEnd.h, &writeEnd.h, &inheritable, 0))
+        return startFailure(capture, output, nullptr, GetLastError());
     // Only the write end is the child's; the read end stays with us.
     SetHandleInformation(state->readEnd.h, HANDLE_FLAG_INHERIT, 0);
     Handle emptyInput(openEmptyInput(inheritable));
@@ -151,16 +194,17 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
 
     // The job exists before the child runs: it starts suspended, so not even
     // its first grandchild can escape the job.
-    Handle job(CreateJobObjectA(nullptr, nullptr));
+    Handle job(createJob());
     std::vector<char> mutableLine(commandLine, commandLine + strlen(commandLine) + 1);
     std::vector<char> environment = childEnvironment(workingFolder, settings);
     PROCESS_INFORMATION started = {};
     BOOL created = CreateProcessA(found.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
                                   environment.data(), workingFolder, &startup, &started);
+    DWORD createError = GetLastError();
     writeEnd.reset();  // the child's copy now holds the pipe open, not ours
     emptyInput.reset();
     if (!created)
-        return startFailedResult;
+        return startFailure(capture, output, workingFolder, createError);
     Handle process(started.hProcess), thread(started.hThread);
     if (job.h && AssignProcessToJobObject(job.h, process.h))
         slot.publish(reinterpret_cast<ChildSlot::Handle>(job.h));
@@ -172,62 +216,66 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         ChildSlot& slot;
         ~Unpublish() { slot.clear(); }
     } unpublish{slot};
+
+    std::thread reader;
+    try {
+        reader = std::thread(readAll, state);
+    } catch (const std::system_error&) {
+        slot.terminate();  // no thread to read with: end the child rather than hang
+        return capture.end(output, startFailedResult, "no thread to read its output with");
+    }
     ResumeThread(thread.h);
 
+    // The child counts as hung once a chunk has not come in
+    // chunkTimeoutSeconds; an emptied slot (only a stop empties it) or a child
+    // ended pipeGraceMilliseconds ago while something it started still holds
+    // the pipe (silent or writing on) end the wait too.
     using Clock = std::chrono::steady_clock;
-    std::string captured;
-    bool keeping = true;
     std::optional<Clock::time_point> childEndedAt;
-    for (;;) {
-        ResetEvent(state->completed.h);
-        state->bytesRead = 0;
-        state->readOk = false;
-        std::thread reader;
-        try {
-            reader = std::thread(readChunk, state);
-        } catch (const std::system_error&) {
-            slot.terminate();  // no thread to read with: end the child rather than hang
-            break;
+    auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds());
+    bool ended = false, timedOut = false, stopped = false;
+    std::string taken;
+    while (!ended) {
+        bool arrived = WaitForSingleObject(state->arrived.h, 250) == WAIT_OBJECT_0;
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            taken.swap(state->pending);
+            ended = state->ended;
         }
-        // Wake as soon as the read completes. The child counts as hung once a
-        // chunk has not come in chunkTimeoutSeconds; an emptied slot (only a
-        // stop empties it) or a child ended pipeGraceMilliseconds ago while
-        // something it started still holds the pipe end the wait too.
-        auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds);
-        bool done = false;
-        while (!done && Clock::now() < deadline && slot.holdsChild()) {
-            done = WaitForSingleObject(state->completed.h, 250) == WAIT_OBJECT_0;
-            if (!childEndedAt && WaitForSingleObject(process.h, 0) == WAIT_OBJECT_0)
-                childEndedAt = Clock::now();
-            // Also when chunks keep coming: what the child left behind may write on.
-            if (childEndedAt && Clock::now() - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds)) {
-                done = false;
-                break;
-            }
-        }
-        if (!done) {
-            reader.detach();  // it finishes by itself once the job is gone
+        capture.keep(taken.data(), taken.size());
+        taken.clear();
+        auto now = Clock::now();
+        if (arrived)
+            deadline = now + std::chrono::seconds(chunkTimeoutSeconds());
+        if (!childEndedAt && WaitForSingleObject(process.h, 0) == WAIT_OBJECT_0)
+            childEndedAt = now;
+        stopped = !slot.holdsChild();
+        timedOut = !ended && now >= deadline;
+        if (!ended && (stopped || timedOut ||
+                       (childEndedAt && now - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds)))) {
             slot.terminate();
             break;
         }
-        reader.join();
-        if (!state->readOk || state->bytesRead == 0)
-            break;  // the broken pipe: every holder of the write end is gone
-        if (keeping)
-            keeping = keepChunk(captured, state->buffer, state->bytesRead);
     }
+    if (ended)
+        reader.join();
+    else
+        reader.detach();  // it finishes by itself once the job is gone
     state.reset();
 
-    WaitForSingleObject(process.h, finalWaitMilliseconds);
-    DWORD exitCode = 0;
-    int32_t result;
-    if (GetExitCodeProcess(process.h, &exitCode)) {
-        result = int32_t(exitCode);
-    } else {
-        result = reportMissingExitCode(commandLine, workingFolder);  // rather than claim success
+    bool lingered = WaitForSingleObject(process.h, finalWaitMilliseconds) != WAIT_OBJECT_0;
+    if (lingered) {
+        slot.terminate();  // never left running: the end of repodeck would leave it behind
+        WaitForSingleObject(process.h, finalWaitMilliseconds);
     }
-
-    output = std::move(captured);
-    output.push_back('\0');
-    return result;
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.h, &exitCode))
+        return capture.end(output, reportMissingExitCode(commandLine, workingFolder));  // rather than claim success
+    // What we ended gets a result of ours; a child that ended by itself keeps its exit code.
+    bool endedByUs = exitCode == DWORD(-1);
+    return capture.end(output, !endedByUs ? int32_t(exitCode)
+                               : stopped  ? stoppedResult
+                               : timedOut ? timedOutResult
+                               : lingered ? stillRunningResult
+                                          : int32_t(exitCode));
 }

@@ -62,7 +62,7 @@ void LogPane::addLog(const char* fmt, ...) {
 
 void LogPane::append(const char* text, size_t size) {
     std::lock_guard<std::recursive_mutex> lock(mutex);
-    if (full || size == 0)
+    if (full || discarded || size == 0)
         return;
     int length = int(std::min<size_t>(size, INT32_MAX));
     if (size > size_t(textLimit - buf.size() - 1)) {

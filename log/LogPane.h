@@ -46,6 +46,9 @@ struct LogPane {
 
     mutable std::recursive_mutex mutex;
 
+    // repodeck-scan: a pane it will not print keeps nothing. Set before a scan.
+    bool discarded = false;
+
     // Bytes a pane holds at most; once reached, one line says so and later
     // text is dropped until Clear.
     int textLimit = 1 << 30;

@@ -1,5 +1,6 @@
 // The main scan thread and the stop: walk, count, check git, start the workers.
 #include <cstring>
+#include <new>
 #include <system_error>
 
 #include "exec/Git.h"
@@ -11,7 +12,18 @@
 
 bool startThread(std::thread& slot, const char* what, std::function<void()> body) {
     try {
-        slot = std::thread(std::move(body));
+        // Memory that runs out where nothing nearer could help ends the
+        // thread's work with a line in Logs, never the program.
+        slot = std::thread([what, body = std::move(body)] {
+            try {
+                body();
+            } catch (const std::bad_alloc&) {
+                scanState.outOfMemory = true;
+                logsPane.write("[ERROR] Out of memory in the ");
+                logsPane.write(what);
+                logsPane.write(" thread; its work ended there.\n");
+            }
+        });
         return true;
     } catch (const std::system_error& error) {
         logsPane.write("[ERROR] Could not start the ");
@@ -40,17 +52,19 @@ void mainScan() {
     findRepositories(folder, repositories);
 
     // The count comes before the git check, so it shows also when git is missing.
+    bool stopped = scanState.abortRequested;
+    const char* count = stopped ? "Repositories Found Before The Stop: " : "Repository Count: ";
     logsPane.write(separator);
     logsPane.write("\n");
-    logsPane.write("Main Scan Finished !!!");
+    logsPane.write(stopped ? "Main Scan Stopped !!!" : "Main Scan Finished !!!");
     logsPane.write("\n");
-    logsPane.write("Repository Count: ");
+    logsPane.write(count);
     logsPane.write(uint64_t(repositories.size()));
     logsPane.write("\n");
     logsPane.write(separator);
     logsPane.write("\n");
     reposPane.addLog("%s", separatorLine);
-    reposPane.addLog("Repository Count: %zu\n", repositories.size());
+    reposPane.addLog("%s%zu\n", count, repositories.size());
     reposPane.addLog("%s", separatorLine);
 
     // Found here, in repodeck's own folder, so a file named git inside a
@@ -63,10 +77,16 @@ void mainScan() {
                                       scanState.gitProgram.c_str());
     if (result < 0) {
         // A stop ends git --version too; that is no missing git (stopScan says so).
-        if (!scanState.abortRequested) {
+        if (scanState.abortRequested) {
+            // nothing more to say
+        } else if (scanState.gitProgram.empty()) {
             logsPane.write((std::string("You need to install git: ") + git::downloadAddress).c_str());
             logsPane.write("\n");
             logsPane.write("If git is already installed. You need to add git folder into your environment variable (PATH)");
+            logsPane.write("\n");
+        } else {
+            logsPane.write("[ERROR] git could not run: ");
+            logsPane.write(messageOf(version, result));
             logsPane.write("\n");
         }
         scanState.mainScanRunning = false;

@@ -5,7 +5,9 @@
 // in the order of the list, so the panes read the same with any number.
 #include <algorithm>
 #include <filesystem>
+#include <condition_variable>
 #include <cstring>
+#include <new>
 #include <memory>
 #include <string_view>
 #include <thread>
@@ -66,6 +68,10 @@ struct Work {
     std::string held[heldPaneCount];
 };
 
+// Bytes of text that repositories waiting for an earlier one may hold back,
+// together: past it, a worker waits for room or for its turn.
+constexpr size_t heldTextBudget = size_t(64) << 20;
+
 // Puts every repository's text in the panes in list order: straight away
 // while every earlier repository is done, else once they are. The records
 // reach scanSummary in the same order.
@@ -74,13 +80,22 @@ public:
     explicit InOrder(size_t count) : finished(count) {}
 
     void write(Work& work, LogPane& pane, std::string_view text) {
-        std::lock_guard<std::mutex> lock(mutex);
+        if (pane.discarded)
+            return;  // set before the scan: nothing to hold
+        std::unique_lock<std::mutex> lock(mutex);
         int slot = int(std::find(heldPanes, heldPanes + heldPaneCount, &pane) - heldPanes);
+        // The repository whose turn it is never waits, so every wait ends.
+        room.wait(lock, [&] { return work.index == next || heldBytes + text.size() <= heldTextBudget; });
         if (work.index == next) {
             release(work);
             pane.append(text.data(), text.size());
-        } else {
+            return;
+        }
+        try {
             work.held[slot] += text;
+            heldBytes += text.size();
+        } catch (const std::bad_alloc&) {
+            pane.append(outOfMemoryLine, strlen(outOfMemoryLine));  // out of order, but said
         }
     }
 
@@ -93,18 +108,24 @@ public:
             scanSummary.add(finished[next]->state);
             finished[next].reset();  // its text is in the panes now
         }
+        room.notify_all();
     }
+
+    static constexpr const char* outOfMemoryLine = "[repodeck] Text was cut here for lack of memory.\n";
 
 private:
     void release(Work& work) {
         for (int slot = 0; slot < heldPaneCount; slot++)
             if (!work.held[slot].empty()) {
                 heldPanes[slot]->append(work.held[slot].data(), work.held[slot].size());
+                heldBytes -= work.held[slot].size();
                 std::string().swap(work.held[slot]);
             }
     }
 
     std::mutex mutex;
+    std::condition_variable room;
+    size_t heldBytes = 0;
     size_t next = 0;  // the first repository not yet published
     std::vector<std::unique_ptr<Work>> finished;
 };
@@ -154,6 +175,21 @@ int commitsBetween(const std::string& before, const std::string& after, Work& wo
     return runGit(line.c_str(), output, work, slot) == 0 ? atoi(output.c_str()) : 0;
 }
 
+// A long output shows whole in its own pane only: where it shows again
+// (Logs, Compacts), its start and a line saying where the rest is, so a flood
+// is kept once. Whole where its own pane keeps nothing (repodeck-scan
+// printing other panes).
+constexpr size_t excerptLength = 64 << 10;
+
+std::string excerptNote(const std::string& output, const LogPane& whole) {
+    const char* label = "";
+    for (const PaneTab& tab : paneTabs)
+        if (tab.pane == &whole)
+            label = tab.label;
+    return "\n[repodeck] " + std::to_string(output.size() - 1 - excerptLength) + " more bytes of this output are in " +
+           label + ".";
+}
+
 void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& slot) {
     if (scanState.abortRequested)
         return;
@@ -169,14 +205,17 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
     int32_t result = runGit(commandLine.c_str(), output, work, slot);
     // Written in pieces: a huge output is never copied on its way to a pane.
     auto writeOutput = [&](LogPane& to) {
-        order.write(work, to, output.c_str());
-        order.write(work, to, "\n" + std::string(separatorLine));
+        bool excerpt = &to != &pane && !pane.discarded && output.size() - 1 > excerptLength;
+        order.write(work, to, std::string_view(output.c_str(), excerpt ? excerptLength : output.size() - 1));
+        order.write(work, to, (excerpt ? excerptNote(output, pane) : "") + "\n" + separatorLine);
     };
 
     OperationResult& record = work.state.operations[operation.operation];
     bool network = operation.operation == fetchOperation || operation.operation == pullOperation ||
                    operation.operation == submoduleOperation;
-    record = {true, result, firstLine(output), result != 0 && network && wantsCredentials(output)};
+    record = {true, result, messageOf(output, result),
+              operation.operation == pullOperation && result == 1 && nothingToPullFrom(output),
+              result > 0 && network && wantsCredentials(output)};
     if (recording && result == 0) {
         if (operation.operation == fetchOperation)
             readFetchReport(output, work.state);
@@ -187,14 +226,17 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
     }
 
     // Any exit code but 0 is a failure, git's own 1 and 128 included: Logs and
-    // Compacts show it with git's words, whatever the operation's rule.
-    bool failed = result != 0;
-    if (failed) {
-        order.write(work, logsPane, separator + std::string("\n") + operation.errorLabel + "\nFolder: " + repository +
-                                        "\nError Code: " + std::to_string(result) + "\n");
+    // Compacts show it with git's words, whatever the operation's rule. A stop
+    // is none (Logs says so), nor is a pull with nothing to pull from.
+    bool stopped = result == stoppedResult, failed = result != 0 && !stopped && !record.skipped;
+    if (failed || stopped) {
+        std::string label = failed ? operation.errorLabel : std::string("[STOPPED]") + (operation.errorLabel + 7);
+        order.write(work, logsPane,
+                    separator + std::string("\n") + label + "\nFolder: " + repository +
+                        (failed ? "\nError Code: " + std::to_string(result) : std::string()) + "\n");
         writeOutput(logsPane);
     }
-    if (failed || deservesAttention(operation, output)) {
+    if (failed || (result == 0 && deservesAttention(operation, output))) {
         const char* why = record.needsCredentials ? "needs credentials: " : "";
         order.write(work, compactPane, operation.compactHeader + (why + repository) + "\n");
         writeOutput(compactPane);
@@ -207,12 +249,19 @@ void summarize(Work& work, ChildSlot& slot) {
     RepositoryState& state = work.state;
     std::string output;
     int32_t result = runGit(git::summary, output, work, slot);
-    if (result == startFailedResult)
-        state.problem = "the folder cannot be entered";
-    else if (result != 0)
-        state.problem = firstLine(output).empty() ? "git status ended with " + std::to_string(result) : firstLine(output);
-    else if (readSummary(output, state))
+    if (result != 0) {
+        state.problem = messageOf(output, result);
+        if (state.problem.empty())
+            state.problem = "git status ended with " + std::to_string(result);
+    } else if (readSummary(output, state)) {
         readOperationInProgress(state);
+        // git's own abbreviation, unique in the repository.
+        std::string line = std::string(git::shortCommit) + " " + state.head;
+        if (!state.head.empty() &&
+            runGit(line.c_str(), output, work, slot) == 0 &&
+            firstLine(output).size() >= 4 && state.head.starts_with(firstLine(output)))
+            state.commit = firstLine(output);
+    }
 }
 
 // One worker: takes the next repository of the list until none is left or
@@ -228,24 +277,31 @@ void runWorker(const std::vector<std::string>& repositories, const GitSession& s
         work->index = index;
         work->state.path = repositories[index];
         scanState.setInHand(worker, index, repositories[index]);
-        work->git = prepareRepository(session, scanState.root, work->state.path, slot);
-        work->state.trust = work->git.neutralised;
-        if (!work->git.neutralised.empty()) {
-            std::string list;
-            for (const std::string& item : work->git.neutralised)
-                list += (list.empty() ? "" : "; ") + item;
-            order.write(*work, logsPane, "Programs Not Run: " + work->state.path + ": " + list + "\n");
+        try {
+            work->git = prepareRepository(session, scanState.root, work->state.path, slot);
+            work->state.trust = work->git.neutralised;
+            if (!work->git.neutralised.empty()) {
+                std::string list;
+                for (const std::string& item : work->git.neutralised)
+                    list += (list.empty() ? "" : "; ") + item;
+                order.write(*work, logsPane, "Programs Not Run: " + work->state.path + ": " + list + "\n");
+            }
+            if (!work->git.problem.empty()) {
+                work->state.problem = work->git.problem;
+                order.write(*work, logsPane, "Repository Not Scanned: " + work->state.path + ": " + work->git.problem + "\n");
+            } else {
+                for (const GitOperation& operation : operations)
+                    if (enabled(operation))
+                        run(operation, *work, order, slot);
+                if (scanState.scanOptions.summaryEnabled && !scanState.abortRequested)
+                    summarize(*work, slot);
+            }
+        } catch (const std::bad_alloc&) {
+            order.write(*work, logsPane, InOrder::outOfMemoryLine);
+            work->state.problem = "out of memory";  // short enough to need none
         }
-        if (!work->git.problem.empty()) {
-            work->state.problem = work->git.problem;
-            order.write(*work, logsPane, "Repository Not Scanned: " + work->state.path + ": " + work->git.problem + "\n");
-        } else {
-            for (const GitOperation& operation : operations)
-                if (enabled(operation))
-                    run(operation, *work, order, slot);
-            if (scanState.scanOptions.summaryEnabled && !scanState.abortRequested)
-                summarize(*work, slot);
-        }
+        if (scanState.abortRequested && !work->state.summarized && work->state.problem.empty())
+            work->state.stop = "stopped";
         order.finish(std::move(work));
         scanState.setInHand(worker, 0, {});
         scanState.repositoriesDone++;
@@ -293,6 +349,14 @@ void optionScan(RepositoryList list, bool withCredentials) {
     for (std::thread& worker : workers)
         if (worker.joinable())
             worker.join();
+    // After a stop, each repository no worker took gets its row.
+    for (size_t index = next; index < repositories.size(); index++) {
+        auto work = std::make_unique<Work>();
+        work->index = index;
+        work->state.path = repositories[index];
+        work->state.stop = "not reached";
+        order.finish(std::move(work));
+    }
     if (!session.noHooks.empty())
         removeFolder(session.noHooks);
 

@@ -3,6 +3,7 @@
 // as Windows matches them; reads are bounded and never wait on a pipe or device.
 #include "scan/ReadmeFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -56,9 +57,11 @@ std::string readFileStart(const std::string& path, size_t limit) {
     if (file.fd < 0 || fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode))
         return {};
 
-    std::string text(limit + 1, '\0');
+    // Grown as the file is read, never to limit at once: a limit is a bound, not a size.
+    std::string text;
     size_t got = 0;
-    while (got < text.size()) {
+    while (got < limit + 1) {
+        text.resize(std::min(limit + 1, got + 65536));
         ssize_t n = read(file.fd, text.data() + got, text.size() - got);
         if (n < 0 && errno == EINTR)
             continue;

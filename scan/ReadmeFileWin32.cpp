@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 std::string findReadme(const std::string& repository) {
     // A folder of that name counts as found too: it then shows as an empty text.
     for (const char* candidate : {"\\README.MD", "\\README.txt"}) {
@@ -25,10 +27,11 @@ std::string readFileStart(const std::string& path, size_t limit) {
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        text.resize(limit + 1);
+        // Grown as the file is read, never to limit at once: a limit is a bound, not a size.
         size_t got = 0;
         DWORD n = 0;
-        while (got < text.size()) {
+        while (got < limit + 1) {
+            text.resize(std::min(limit + 1, got + 65536));
             if (!ReadFile(file, text.data() + got, DWORD(text.size() - got), &n, nullptr)) {
                 got = 0;  // a failed read shows nothing, like an unreadable file
                 break;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "exec/Runner.h"
 #include "scan/DirectoryList.h"
 #include "scan/ReadmeFile.h"
 
@@ -37,6 +38,10 @@ void forEachLine(const std::string& text, Line line) {
 std::string operationCell(const OperationResult& result, int brought, const char* one, const char* many) {
     if (!result.ran)
         return "";
+    if (result.skipped)
+        return "skipped";
+    if (result.exitCode == stoppedResult)
+        return "stopped";
     if (result.needsCredentials)
         return "needs credentials";
     if (result.exitCode != 0)
@@ -46,10 +51,17 @@ std::string operationCell(const OperationResult& result, int brought, const char
 
 }  // namespace
 
+namespace {
+
+bool failedOperation(const OperationResult& result) {
+    return result.ran && result.exitCode != 0 && result.exitCode != stoppedResult && !result.skipped &&
+           !result.needsCredentials;
+}
+
+}  // namespace
+
 bool RepositoryState::failed() const {
-    return !problem.empty() || std::any_of(std::begin(operations), std::end(operations), [](const OperationResult& result) {
-               return result.ran && result.exitCode != 0 && !result.needsCredentials;
-           });
+    return !problem.empty() || std::any_of(std::begin(operations), std::end(operations), failedOperation);
 }
 
 bool RepositoryState::needsCredentials() const {
@@ -58,12 +70,14 @@ bool RepositoryState::needsCredentials() const {
 }
 
 bool RepositoryState::needsAttention() const {
-    return staged || changed || untracked || conflicted || stashes || ahead || behind || upstreamGone ||
+    return staged || changed || untracked || conflicted || stashes || ahead || behind || upstreamGone || noUpstream ||
            !inProgress.empty() || failed() || !fetchedRefs.empty() || pulledCommits || submodulesUpdated ||
            !trust.empty() || needsCredentials();
 }
 
 RepositoryState::Tone RepositoryState::tone() const {
+    if (!stop.empty() && !failed())
+        return Tone::stopped;  // a stop is no failure
     if (failed())
         return Tone::failed;
     if (needsCredentials() || !trust.empty())
@@ -72,7 +86,7 @@ RepositoryState::Tone RepositoryState::tone() const {
         return Tone::unread;
     if (staged || changed || untracked || conflicted || stashes || !inProgress.empty())
         return Tone::changed;
-    if (ahead || behind || upstreamGone)
+    if (ahead || behind || upstreamGone || noUpstream)
         return Tone::moved;
     return Tone::clean;
 }
@@ -93,6 +107,31 @@ std::string firstLine(const std::string& output) {
     return first;
 }
 
+std::string messageOf(const std::string& output, int32_t result) {
+    constexpr size_t longest = 4096;
+    bool own = result < 0 || result == stillRunningResult;
+    std::string_view first, found;
+    forEachLine(output, [&](std::string_view line) {
+        if (first.empty())
+            first = line;
+        if (own && line.starts_with("[repodeck] "))
+            found = line.substr(11);  // the last one: what ended the run
+        else if (!own && result != 0 && found.empty() && (line.starts_with("fatal: ") || line.starts_with("error: ")))
+            found = line;
+        return true;
+    });
+    std::string_view line = found.empty() ? first : found;
+    size_t length = std::min(line.size(), longest);
+    while (length < line.size() && (line[length] & 0xc0) == 0x80)  // never half a character
+        length--;
+    return std::string(line.substr(0, length));
+}
+
+bool nothingToPullFrom(const std::string& output) {
+    return output.find("There is no tracking information for the current branch.") != std::string::npos ||
+           output.find("You are not currently on a branch.") != std::string::npos;
+}
+
 bool readSummary(const std::string& output, RepositoryState& state) {
     // git's warnings share the pipe ("warning: could not open directory"):
     // lines that are no entry are passed over.
@@ -106,7 +145,8 @@ bool readSummary(const std::string& output, RepositoryState& state) {
         std::string value(line.substr(std::min(line.find(' ', 2) + 1, line.size())));
         if (line.starts_with("# branch.oid ")) {
             state.unborn = value == "(initial)";
-            state.commit = state.unborn ? "" : value.substr(0, 7);
+            state.head = state.unborn ? "" : value;
+            state.commit = state.head.substr(0, 7);  // until git's own abbreviation is known
         } else if (line.starts_with("# branch.head ")) {
             state.detached = value == "(detached)";
             state.branch = state.detached ? "" : value;
@@ -116,7 +156,7 @@ bool readSummary(const std::string& output, RepositoryState& state) {
             aheadBehindShown = sscanf(value.c_str(), "+%d -%d", &state.ahead, &state.behind) == 2;
         } else if (line.starts_with("# stash ")) {
             state.stashes = atoi(value.c_str());
-        } else if ((line[0] == '1' || line[0] == '2') && line.size() > 3 && line[1] == ' ') {
+        } else if (line.size() > 3 && (line[0] == '1' || line[0] == '2') && line[1] == ' ') {
             state.staged += line[2] != '.';
             state.changed += line[3] != '.';
         } else if (line.starts_with("u ")) {
@@ -128,6 +168,7 @@ bool readSummary(const std::string& output, RepositoryState& state) {
     });
     // git shows no counts for an upstream whose branch is gone.
     state.upstreamGone = !state.upstream.empty() && !aheadBehindShown;
+    state.noUpstream = state.upstream.empty() && !state.detached && !state.unborn;
     state.summarized = true;
     return true;
 }
@@ -135,7 +176,8 @@ bool readSummary(const std::string& output, RepositoryState& state) {
 void readOperationInProgress(RepositoryState& state) {
     static const char* const markers[][2] = {{"rebase-merge", "rebase"},         {"rebase-apply", "rebase"},
                                              {"MERGE_HEAD", "merge"},            {"CHERRY_PICK_HEAD", "cherry-pick"},
-                                             {"REVERT_HEAD", "revert"},          {"BISECT_LOG", "bisect"}};
+                                             {"REVERT_HEAD", "revert"},          {"BISECT_LOG", "bisect"},
+                                             {"sequencer", "cherry-pick"}};
     std::string gitFolder = state.path + pathSeparator + ".git";
     FolderListing listing;
     if (!listFolder(gitFolder, listing))
@@ -147,6 +189,10 @@ void readOperationInProgress(RepositoryState& state) {
                 bool am = entry.name == "rebase-apply" &&
                           !resolvedPath(gitFolder + pathSeparator + file + pathSeparator + "applying").empty();
                 state.inProgress = am ? "am" : operation;
+                // A series whose commit in hand is done leaves only the sequencer, whose next step tells which.
+                if (entry.name == "sequencer" &&
+                    readFileStart(gitFolder + pathSeparator + file + pathSeparator + "todo", 16).starts_with("revert"))
+                    state.inProgress = "revert";
                 return;
             }
 }
@@ -161,7 +207,7 @@ std::string readHead(const std::string& repository) {
     if (!loose.empty())
         return loose;
     std::string packed;
-    forEachLine(readFileStart(gitFolder + "packed-refs", 16 << 20), [&](std::string_view line) {
+    forEachLine(readFileStart(gitFolder + "packed-refs", size_t(1) << 30), [&](std::string_view line) {
         if (line.size() > 41 && line.substr(41) == ref)
             packed = line.substr(0, 40);
         return packed.empty();
@@ -176,7 +222,9 @@ void readFetchReport(const std::string& output, RepositoryState& state) {
         size_t arrow = line.find(" -> ");
         if (line.size() > 2 && line[0] == ' ' && strchr(" +-t*", line[1]) && arrow != line.npos) {
             std::string_view ref = line.substr(arrow + 4);
-            state.fetchedRefs.emplace_back(ref.substr(0, ref.find(' ')));
+            ref = ref.substr(0, ref.find(' '));
+            if (ref != "FETCH_HEAD")  // a branch fetched by name, as a local upstream is: no ref of ours moved
+                state.fetchedRefs.emplace_back(ref);
         }
         return true;
     });
@@ -208,6 +256,8 @@ std::string summaryCell(const RepositoryState& state, SummaryColumn column) {
         text = state.detached ? "(detached " + state.commit + ")" : state.branch + (state.unborn ? " (unborn)" : "");
         return state.inProgress.empty() ? text : text + " [" + state.inProgress + "]";
     case upstreamColumn:
+        if (state.noUpstream)
+            return "no upstream";
         if (state.upstream.empty())
             return "";
         return state.upstream + (state.upstreamGone ? " (gone)" : "") + count(state.ahead, "\u2191") +
@@ -227,12 +277,10 @@ std::string summaryCell(const RepositoryState& state, SummaryColumn column) {
             text += (text.empty() ? "" : "; ") + item;
         return text;
     case problemColumn:
-        for (int i = 0; i < operationCount; i++) {
-            const OperationResult& result = state.operations[i];
-            if (result.ran && result.exitCode != 0)
-                return std::string("git ") + operationNames[i] + ": " + result.message;
-        }
-        return state.problem;
+        for (int i = 0; i < operationCount; i++)
+            if (failedOperation(state.operations[i]) || state.operations[i].needsCredentials)
+                return std::string("git ") + operationNames[i] + ": " + state.operations[i].message;
+        return state.problem.empty() ? state.stop : state.problem;
     case summaryColumnCount:
         break;
     }

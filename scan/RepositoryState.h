@@ -11,7 +11,8 @@
 struct OperationResult {
     bool ran = false;
     int32_t exitCode = 0;  // or the runner's negative result
-    std::string message;   // the first line git wrote
+    std::string message;   // messageOf its output
+    bool skipped = false;  // a pull with nothing to pull from: no upstream, or a detached HEAD
     bool needsCredentials = false;  // failed for want of a password, a key or a host key
 };
 
@@ -24,12 +25,14 @@ struct RepositoryState {
     // From "git status --porcelain=v2 --branch --show-stash" after the operations.
     bool summarized = false;  // that command ran and was understood
     std::string branch;       // empty when detached
-    std::string commit;       // short; empty on an unborn branch
+    std::string commit;       // short, as git abbreviates it; empty on an unborn branch
+    std::string head;         // the full commit; empty on an unborn branch
     bool detached = false;
     bool unborn = false;
     std::string upstream;  // empty without one
     int ahead = 0, behind = 0;
     bool upstreamGone = false;  // configured, but its branch no longer exists
+    bool noUpstream = false;    // on a branch with commits, but none set
     int staged = 0, changed = 0, untracked = 0, conflicted = 0, stashes = 0;
     std::string inProgress;  // "merge", "rebase", "am", "cherry-pick", "revert" or "bisect"
 
@@ -39,13 +42,14 @@ struct RepositoryState {
     int submodulesUpdated = 0;             // checked out or updated
     std::string problem;                   // why the state could not be read
     std::vector<std::string> trust;        // what its configuration and hooks named that git did not run
+    std::string stop;                      // "stopped" while in hand, or "not reached", by a stop
 
     bool failed() const;  // a command failed, for a reason other than credentials, or no state
     bool needsCredentials() const;
     bool needsAttention() const;
     // The most pressing state, which names the row's colour in the window and
     // in a terminal.
-    enum class Tone { failed, unread, changed, moved, clean };
+    enum class Tone { stopped, failed, unread, changed, moved, clean };
     Tone tone() const;
     std::string lastMessage() const;  // the last line git had for this repository
 };
@@ -63,6 +67,12 @@ std::string readHead(const std::string& repository);
 void readFetchReport(const std::string& output, RepositoryState& state);
 int countSubmoduleLines(const std::string& output);
 std::string firstLine(const std::string& output);
+// The line that says what happened (at most 4096 bytes): for a result of the
+// runner's own, its line; for a failure, git's first "fatal:" or "error:"
+// line; else the first line.
+std::string messageOf(const std::string& output, int32_t result);
+// A pull that failed for want of an upstream or of a branch: skipped, not failed.
+bool nothingToPullFrom(const std::string& output);
 
 // The texts of the table's cells, shared by the window and repodeck-scan.
 enum SummaryColumn { repositoryColumn, branchColumn, upstreamColumn, changesColumn, stashColumn, fetchColumn,

@@ -50,6 +50,7 @@ struct ScanState {
     std::atomic<bool> mainScanRunning{false};
     std::atomic<bool> optionScanRunning{false};
     std::atomic<bool> readmeScanRunning{false};
+    std::atomic<bool> outOfMemory{false};  // a scan thread's work ended for lack of memory
 
     // Written only on the user interface thread while no scan thread exists:
     // the folder as chosen, made absolute, and resolved (for what lies inside).

@@ -15,24 +15,12 @@
 #include <windows.h>
 constexpr char listSeparator = ';';
 void setSearchPath(const std::string& path) { SetEnvironmentVariableA("PATH", path.c_str()); }
-bool processEnds(long pid) {  // at most 20 s
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
-    bool ended = !process || WaitForSingleObject(process, 20000) == WAIT_OBJECT_0;
-    return process && CloseHandle(process), ended;
-}
 bool noChildLeft() { return true; }  // a job ends with its last handle
 #else
 #include <csignal>
 #include <sys/wait.h>
 constexpr char listSeparator = ':';
 void setSearchPath(const std::string& path) { setenv("PATH", path.c_str(), 1); }
-bool processEnds(long pid) {  // gone, or a zombie nobody waits for; at most 20 s
-    std::string field, name, state;
-    for (int tries = 0; tries < 400; tries++, std::this_thread::sleep_for(std::chrono::milliseconds(50)))
-        if (!(std::ifstream("/proc/" + std::to_string(pid) + "/stat") >> field >> name >> state) || state == "Z")
-            return true;
-    return false;
-}
 bool noChildLeft() { return waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD; }
 #endif
 
@@ -41,6 +29,7 @@ namespace {
 class Runner : public testing::Test {
 protected:
     static void SetUpTestSuite() {
+        putenv(const_cast<char*>("REPODECK_CHUNK_TIMEOUT=3"));  // read once, at the first run
 #ifndef _WIN32
         setSearchPath(std::string(FAKEGIT_FOLDER) + ":" + getenv("PATH"));  // tests/wine/run does this under wine
 #endif
@@ -80,9 +69,14 @@ protected:
 };
 
 TEST_F(Runner, CapturesBothStreamsInTheOrderWritten) {
-    std::string counted;
+    std::string counted, flood;
     for (int i = 1; i <= 20000; i++)
         counted += std::to_string(i) + "\n";
+    for (int i = 1; i <= 2500000; i++)
+        flood += std::to_string(i) + "\n";
+    std::string notKept = std::to_string(flood.size() - keptOutputLimit);
+    flood.resize(keptOutputLimit);
+    flood += flood.back() == '\n' ? "" : "\n";  // the note on a line of its own
     putenv(const_cast<char*>("LC_ALL=de_DE.UTF-8"));
     for (auto [script, result, text] : std::initializer_list<std::tuple<const char*, int32_t, std::string>>{
              {"", 0, ""},
@@ -90,9 +84,13 @@ TEST_F(Runner, CapturesBothStreamsInTheOrderWritten) {
              {"error fatal: not a git repository\\n\nexit 128\n", 128, "fatal: not a git repository\n"},
              {"env LC_ALL\n", 0, "C\n"},
              {"print a\\0b\nsleep 300\nprint c\n", 0, std::string("a\0bc", 4)},  // zero bytes too
-             {"count 20000\n", 0, counted}}) {
+             {"count 20000\n", 0, counted},
+             {"count 2500000\n", 0, flood + "[repodeck] " + notKept + " more bytes of output were not kept (16 MB of "
+                                                                  "one command's output are kept).\n"},
+             {"print a\\n\nsleep 300000\n", timedOutResult,
+              "a\n[repodeck] Timed out: no output for 3 s; the command and what it started were ended.\n"}}) {
         EXPECT_EQ(run(script), result) << script;
-        EXPECT_EQ(captured(), text) << script;
+        EXPECT_TRUE(captured() == text) << script << captured().substr(output.size() - std::min<size_t>(output.size(), 200));
         EXPECT_EQ(output.back(), '\0') << "one trailing zero";
     }
     EXPECT_FALSE(slot.holdsChild());
@@ -115,20 +113,24 @@ TEST_F(Runner, ProgramIsSearchedOnlyInAbsoluteFoldersOfThePath) {
     setSearchPath(list + ".");
     EXPECT_EQ(findProgram("git"), "");
     EXPECT_EQ(runCommand(git::status, output, folder.c_str(), slot), startFailedResult);
+    EXPECT_EQ(captured(), "[repodeck] The command could not start: no git program on the search path\n");
     setSearchPath(savedPath);
     std::filesystem::current_path(savedFolder);
 }
 
 TEST_F(Runner, StopEndsTheChildAndEverythingItStarted) {
-    EXPECT_EQ(stopWhileRunning("print started\\n\nhold 300000\nsleep 300000\n"), -1);
-    EXPECT_EQ(captured(), "started\n");
+    EXPECT_EQ(stopWhileRunning("print started\\n\nhold 300000\nsleep 300000\n"), stoppedResult);
+    EXPECT_EQ(captured(), "started\n[repodeck] Stopped.\n");
     EXPECT_FALSE(slot.holdsChild());
     EXPECT_TRUE(processEnds(grandchild()));
     EXPECT_TRUE(noChildLeft());
     // A stop that came before the child was published (between a scan's test
     // of abortRequested and the start) ends it at once: else a 300 s hang.
     stop = true;
-    EXPECT_EQ(run("sleep 300000\n"), -1);
+    EXPECT_EQ(run("sleep 300000\n"), stoppedResult);
+    stop = false;
+    EXPECT_EQ(runCommand(git::status, output, (folder + "-gone").c_str(), slot), folderFailedResult);
+    EXPECT_TRUE(captured().starts_with("[repodeck] The folder could not be entered: ")) << captured();
 }
 
 // The child ended, but what it started still holds the pipe, silent or
@@ -140,12 +142,12 @@ TEST_F(Runner, EndedChildIsNotHeldByWhatItLeftBehind) {
     EXPECT_TRUE(processEnds(grandchild()));
     EXPECT_EQ(run("print done\\n\nchatter 300000\n"), 0);
     EXPECT_TRUE(captured().starts_with("done\ntick\n")) << captured();
-    EXPECT_EQ(stopWhileRunning("chatter 300000\nsleep 300000\n"), -1);
+    EXPECT_EQ(stopWhileRunning("chatter 300000\nsleep 300000\n"), stoppedResult);
 #ifndef _WIN32
     // Also when it left the group: it lives on, but neither an end nor a stop waits for it.
     EXPECT_EQ(run("print done\\n\ndetach 300000\n"), 0);
     kill(pid_t(grandchild()), SIGKILL);
-    EXPECT_EQ(stopWhileRunning("print started\\n\ndetach 300000\nsleep 300000\n"), -1);
+    EXPECT_EQ(stopWhileRunning("print started\\n\ndetach 300000\nsleep 300000\n"), stoppedResult);
     kill(pid_t(grandchild()), SIGKILL);
 #endif
 }

@@ -1,11 +1,13 @@
 // repodeck-scan as a user starts it: the real binary on real repositories,
 // its exit status, and what reaches standard output and standard error.
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <spawn.h>
 #include <sstream>
+#include <thread>
 #include <sys/wait.h>
 #include <vector>
 
@@ -28,13 +30,13 @@ class ScanCli : public testing::Test {
 protected:
     void SetUp() override { isolateGit(); }
 
-    // Starts repodeck-scan through sh: first the shell line setup, then the
-    // program with its standard output (and error) sent by the redirection output.
+    // Starts repodeck-scan through sh: its standard error to a file and its
+    // output sent by the redirection output, then the shell line setup, then the program.
     pid_t start(const std::vector<std::string>& args, const std::string& output = "", const std::string& setup = "") {
-        std::string line = setup + "\nexec " + ::quoted(REPODECK_SCAN);
+        std::string line = "exec 2>" + ::quoted(temp / "err") + " " + (output.empty() ? ">" + ::quoted(temp / "out") : output) +
+                           "\n" + setup + "\nexec " + ::quoted(REPODECK_SCAN);
         for (const std::string& arg : args)
             line += " " + ::quoted(arg);
-        line += " 2>" + ::quoted(temp / "err") + " " + (output.empty() ? ">" + ::quoted(temp / "out") : output);
         writeFile(temp / "out", "");
         const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
         pid_t pid = 0;
@@ -91,30 +93,61 @@ TEST_F(ScanCli, PrintsEveryPaneFromRealRepositories) {
     EXPECT_EQ(repos.out, tree / "clean\n" + separatorLine + "Repository Count: 1\n" + separatorLine);
 }
 
-// Ctrl-C and SIGTERM print what was gathered and say so; a second Ctrl-C,
-// here while the printing waits on a reader, ends it at once.
-TEST_F(ScanCli, StopSignalPrintsWhatWasGatheredAndSaysSo) {
+// Every stop (a signal, a second one however soon, a reader of --json gone
+// away) ends every git and what it started before repodeck-scan exits; one
+// stop prints what was gathered, with a row for each repository.
+TEST_F(ScanCli, EveryStopEndsEveryGitFirst) {
     FakeGit fake;
-    fake.script("fetch", "count 20000\ntouch " + fake.file("fetching") + "\nsleep 300000\n");
-    std::filesystem::create_directories(tree / "repo/.git");
+    fake.script("fetch", "hold 300000\nsleep 300000\n");
+    const std::string held[] = {tree / "r1", tree / "r2", tree / "r3"};
+    for (const std::string& folder : {tree / "a", held[0], held[1], held[2], tree / "r4"})
+        std::filesystem::create_directories(folder + "/.git");
+    writeFile(tree / "a/.fakegit-fetch", "await " + fake.file("go") + "\n");
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    fcntl(ends[0], F_SETFD, FD_CLOEXEC);  // once closed here, no reader is left
-    for (int number : {SIGINT, SIGTERM, 0}) {  // 0: Ctrl-C twice
-        std::filesystem::remove(fake.file("fetching"));
-        pid_t pid = start({"--pane", "Logs", tree.path()}, number ? "" : ">&" + std::to_string(ends[1]));
-        ASSERT_TRUE(waitForFile(fake.file("fetching")));
-        kill(pid, number ? number : SIGINT);
-        char byte;
-        if (!number) {
-            EXPECT_EQ(read(ends[0], &byte, 1), 1);  // the printing has begun, and waits
-            kill(pid, SIGINT);
-            close(ends[0]);
+    close(ends[0]);
+    struct Case {
+        std::vector<int> signals;
+        int gapMs, exitCode;
+        std::string output;
+    } cases[] = {
+        {{SIGINT}, 0, 130, ""}, {{SIGTERM}, 0, 143, ""}, {{SIGHUP}, 0, 129, ""}, {{SIGQUIT}, 0, 131, ""},
+        {{SIGINT, SIGINT}, 1, 130, ""}, {{SIGINT, SIGINT}, 10, 130, ""}, {{SIGINT, SIGINT}, 50, 130, ""},
+        {{}, 0, 141, ">&" + std::to_string(ends[1])},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.signals.size() ? strsignal(c.signals[0]) + std::to_string(c.signals.size()) : "a pipe");
+        for (const std::string& folder : held)
+            std::filesystem::remove(folder + "/grandchild.pid");
+        std::filesystem::remove(fake.file("go"));
+        pid_t pid = start(c.output.empty() ? std::vector<std::string>{"--jobs", "4", "--pane", "Summary", "--pane",
+                                                                      "Logs", tree.path()}
+                                           : std::vector<std::string>{"--jobs", "4", "--json", tree.path()},
+                          c.output);
+        std::vector<long> grandchildren;
+        for (const std::string& folder : held) {
+            ASSERT_TRUE(waitForFile(folder + "/grandchild.pid"));
+            while (!readFile(folder + "/grandchild.pid").ends_with("\n"))  // written whole
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            grandchildren.push_back(std::stol(readFile(folder + "/grandchild.pid")));
         }
+        if (c.signals.empty())
+            writeFile(fake.file("go"), "");  // a's line of --json goes to the pipe
+        for (size_t i = 0; i < c.signals.size(); i++)
+            kill(pid, c.signals[i]), std::this_thread::sleep_for(std::chrono::milliseconds(c.gapMs));
         Finished done = finish(pid);
-        EXPECT_EQ(done.exitCode, number ? 128 + number : -SIGINT);  // 130 and 143, then the signal itself
-        EXPECT_TRUE(!number || (done.out.find("Error Code: -1\n") != std::string::npos &&
-                                done.out.ends_with("Fetch Scan Finished !!!\nScan Stopped !!!\n")));
+        EXPECT_EQ(done.exitCode, c.exitCode) << done.err;
+        for (long grandchild : grandchildren)
+            EXPECT_TRUE(processEnds(grandchild));
+        if (c.signals.size() == 1) {
+            auto row = [&](const std::string& path) {
+                size_t at = done.out.find(path + "  ");
+                return at == std::string::npos ? "" : done.out.substr(at, done.out.find('\n', at) - at);
+            };
+            EXPECT_TRUE(row(held[0]).ends_with(" stopped") && row(tree / "r4").ends_with(" not reached")) << done.out;
+            EXPECT_NE(done.out.find("[STOPPED] Fetch\nFolder: " + held[0] + "\n"), std::string::npos) << done.out;
+            EXPECT_TRUE(done.out.ends_with("Fetch Scan Finished !!!\nScan Stopped !!!\n")) << done.out;
+        }
     }
     close(ends[1]);
 }
@@ -123,12 +156,11 @@ TEST_F(ScanCli, StopSignalPrintsWhatWasGatheredAndSaysSo) {
 // an exit status and one line that say so, never a crash or a silent success.
 TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
     FakeGit fake;
-    // 100 MB from the first repository's fetch, more than the runner may
-    // hold; then 27 MB from each of seven more, more than the panes may.
-    fake.script("fetch", "count 3500000\n");
+    // 95 MB from each of eight fetches at once: 16 MB of each are kept, within
+    // a limit; under a lower one, what finds no memory.
+    fake.script("fetch", "count 12000000\n");
     for (const char* repository : {"repo/", "r1/", "r2/", "r3/", "r4/", "r5/", "r6/", "r7/"})
         std::filesystem::create_directories(tree / repository + ".git");
-    writeFile(tree / "repo/.fakegit-fetch", "count 12000000\n");
     writeFile(tree / "repo/README.md", "");
     std::filesystem::resize_file(tree / "repo/README.md", uint64_t(1) << 30);  // sparse: costs no disk
     int ends[2];
@@ -138,29 +170,33 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
         std::string output, setup;
         int exitCode;
         std::string err, out;  // a start of standard error, a part of standard output
-        bool limitsMemory = false;
-        const char* option = "--no-fetch";
+        bool limitsResources = false;
+        const char* fetch = "--no-fetch";
+        int times = 0;  // when given, how often out shows
     } cases[] = {
         {"", "PATH=/nowhere", 1, "repodeck-scan: no git program on the search path\n", "You need to install git: "},
         {">/dev/full", "", 1, "repodeck-scan: cannot write the output: No space left on device\n", ""},
         {">&-", "", 1, "repodeck-scan: cannot write the output: Bad file descriptor\n", ""},
         {">&" + std::to_string(ends[1]), "trap '' PIPE", 141, "", ""},  // a reader that went away
+        {"", "exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; ulimit -n 4", 1, "repodeck-scan: no git command could run; Logs says why\n",
+         "[ERROR] git could not run: The command could not start: Too many open files\n", true},
         {"", "ulimit -s 2000000; ulimit -v 1500000", 1, "repodeck-scan: cannot start a thread: ", "", true},
         {"", "ulimit -s 2000000; ulimit -v 3000000", 1, "repodeck-scan: no git command could run; Logs says why\n",
          "[ERROR] Could not start the main scan thread: Resource temporarily unavailable\n", true},
-        {"", "ulimit -v 250000", 0, "", "[repodeck] Output was cut here for lack of memory.\n", true, "--fetch"},
-        {"", "ulimit -v 250000", 0, "", "[repodeck] Text was cut here for lack of memory.\n", true, "--fetch"},
-        {"", "ulimit -v 250000", 0, "", "ReadMe Scan Finished !!!\n", true, "--readme"},  // a GiB README is not read whole
+        {"", "ulimit -v 1000000", 0, "", "(16 MB of one command's output are kept).\n", true, "--fetch", 8},
+        {"", "ulimit -v 400000", 0, "", "[repodeck] Text was cut here for lack of memory.\n", true, "--fetch"},
+        {"", "ulimit -v 400000", 0, "", "ReadMe Scan Finished !!!\n", true, "--readme"},  // a GiB README is not read whole
     };
     for (const Case& c : cases) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-        if (c.limitsMemory)
-            continue;  // the sanitizers reserve more address space than these limits leave
+        if (c.limitsResources)
+            continue;  // the sanitizers need more address space and descriptors than these limits leave
 #endif
-        Finished done = scan({c.option, "--pane", "Logs", "--pane", "Compacts", tree.path()}, c.output, c.setup);
+        Finished done = scan({c.fetch, "--jobs", "8", "--pane", "Logs", "--pane", "Updates", tree.path()}, c.output, c.setup);
         EXPECT_EQ(done.exitCode, c.exitCode) << c.setup << c.output;
         EXPECT_EQ(done.err.substr(0, c.err.size()), c.err) << c.setup << c.output;
         EXPECT_NE(done.out.find(c.out), std::string::npos) << c.setup << c.output;
+        EXPECT_TRUE(!c.times || occurrences(done.out, c.out) == c.times) << c.setup;
     }
     close(ends[1]);
 }
@@ -169,8 +205,10 @@ TEST_F(ScanCli, FailuresAreReportedNeverSilentOrFatal) {
 // path that is not UTF-8 still gives valid JSON, its bytes kept in "pathHex".
 // The Summary pane shows the same rows, "*" before those needing attention.
 TEST_F(ScanCli, JsonAndSummaryShowOneRowPerRepository) {
-    std::string odd = tree / "caf\xe9\nx";  // Latin-1, not UTF-8, and a line feed
-    sh("git init -q " + ::quoted(odd));
+    std::string odd = tree / "caf\xe9\nx";  // Latin-1, not UTF-8, and a line feed; so is its branch
+    sh("git init -q " + ::quoted(odd) + " && git -C " + ::quoted(odd) + " symbolic-ref HEAD refs/heads/caf\xe9");
+    for (const char* name : {"abcd", "\xe6\x97\xa5\xe6\x9c\xac"})  // as wide as each other on a terminal
+        sh("git init -q " + ::quoted(tree / name) + " && git -C " + ::quoted(tree / name) + " commit -q --allow-empty -m x");
     std::filesystem::create_directories(tree / "refused/.git");  // git refuses it
     Finished done = scan({"--json", "--status", "--no-fetch", tree.path()});
     EXPECT_EQ(done.exitCode, 0) << done.err;
@@ -178,20 +216,31 @@ TEST_F(ScanCli, JsonAndSummaryShowOneRowPerRepository) {
     std::istringstream lines(done.out);
     for (std::string line; std::getline(lines, line);)
         rows.push_back(nlohmann::json::parse(line));
-    ASSERT_EQ(rows.size(), 3u) << done.out;
-    std::string hex = rows[0].value("pathHex", ""), bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
-    EXPECT_EQ(bytes, odd);
-    EXPECT_EQ(rows[0]["branch"], "main");
+    ASSERT_EQ(rows.size(), 5u) << done.out;
+    auto bytes = [](const std::string& hex) {
+        std::string text;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            text += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+        return text;
+    };
+    EXPECT_EQ(bytes(rows[1].value("pathHex", "")), odd);
+    EXPECT_EQ(bytes(rows[1].value("branchHex", "")), "caf\xe9");
     EXPECT_NE(done.out.find("caf\xef\xbf\xbd\\nx"), std::string::npos);  // UTF-8 as it is, U+FFFD for the odd byte
-    EXPECT_EQ(rows[1]["path"], tree / "refused");
-    EXPECT_EQ(rows[1]["status"]["exitCode"], 128);
-    EXPECT_EQ(rows[2], nlohmann::json::parse(R"({"totals":{"repositories":2,"needAttention":1,"failed":1}})"));
+    EXPECT_TRUE(rows[0]["noUpstream"] == true && rows[0]["upstream"] == nullptr && rows[0]["stop"] == nullptr);
+    EXPECT_EQ(rows[0]["head"].get<std::string>().rfind(rows[0]["commit"].get<std::string>(), 0), 0u);
+    EXPECT_EQ(rows[2]["path"], tree / "refused");
+    EXPECT_EQ(rows[2]["status"]["exitCode"], 128);
+    EXPECT_EQ(rows[4], nlohmann::json::parse(R"({"totals":{"repositories":4,"needAttention":3,"failed":1}})"));
 
-    std::string table = scan({"--pane", "summary", "--no-fetch", tree.path()}).out;  // no colours to a file
-    size_t line = table.find("\n  " + tree / "caf\xe9\\nx ");
-    EXPECT_LT(table.find(" main ", line), table.find('\n', line + 1)) << table;
+    std::string table = scan({"--pane", "summary", "--no-fetch", tree.path()}).out;
+    auto rest = [&](const std::string& name) {
+        size_t at = table.find(tree / name) + (tree / name).size();
+        return table.substr(at, table.find('\n', at) - at);
+    };
+    EXPECT_EQ(rest("abcd"), rest("\xe6\x97\xa5\xe6\x9c\xac")) << table;
+    EXPECT_NE(rest("abcd").find(" main "), std::string::npos) << table;
+    EXPECT_TRUE(rest("abcd").ends_with(" no upstream  clean")) << table;
+    EXPECT_NE(rest("caf\xe9\\nx").find(" caf\xe9 (unborn) "), std::string::npos) << table;
     EXPECT_NE(table.find("\n* " + tree / "refused" + " "), std::string::npos) << table;
     table = scan({"--pane", "summary", "--no-fetch", "--color", tree.path()}).out;
     EXPECT_NE(table.find("\n\x1b[31m* " + tree / "refused" + " "), std::string::npos) << table;
@@ -228,6 +277,14 @@ TEST_F(ScanCli, OnATerminalEscapesControlCharactersAndShowsProgress) {
         EXPECT_EQ(shown.find("\r\n\x1b[31m* " + tree.path()) != std::string::npos, noColour.empty()) << shown;
     }
     EXPECT_EQ(scan(args).out.find("== Repositories ==\n" + hostile + "\n"), 0u);
+    int terminal = posix_openpt(O_RDWR | O_NOCTTY);  // --json stays JSON there, line by line
+    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    EXPECT_EQ(scan({"--json", "--no-fetch", tree.path()}, ">" + ::quoted(ptsname(terminal))).exitCode, 0);
+    std::string shown(4096, '\0');
+    shown.resize(std::max<ssize_t>(0, read(terminal, shown.data(), shown.size())));
+    ASSERT_TRUE(shown.ends_with("}}\r\n") && shown.find("\xc2\x9b") == std::string::npos) << shown;
+    EXPECT_EQ(nlohmann::json::parse(shown.substr(0, shown.find("\r\n")))["path"], hostile) << shown;
+    close(terminal);
 }
 
 // A tree of repositories whose configuration or hooks name programs, scanned

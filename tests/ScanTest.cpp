@@ -1,5 +1,6 @@
 // Whole scans in the process: the option scan on a farm of real repositories
 // (tests/farm.sh), and starts and stops with the stand-in git.
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <sys/wait.h>
@@ -81,7 +82,8 @@ TEST_F(Scan, GitsOwnWordsReachThePanes) {
         {"dirty", status, &statusPane, "@\n*Changes to be committed*", "git status: @\n*Changes to be committed*", ""},
         {"plain", status, &statusPane, "@\nfatal: not a git repository*", "git status: @\nfatal: not a git*",
          "Status\nFolder: @\nError Code: 128\nfatal: not a git*"},
-        {"vanished", status, &statusPane, "@\n\n-*", "git status: @\n\n-*", "Status\nFolder: @\nError Code: -62\n\n-*"},
+        {"vanished", status, &statusPane, "@\n[repodeck] The folder could not be entered: No such file or directory\n\n-*",
+         "git status: @\n[repodeck] The folder*", "Status\nFolder: @\nError Code: -62\n[repodeck] The folder*"},
         {"clean", remote, &remotesPane, "@\norigin\t* (fetch)\n*", "", ""},
         {"plain", remote, &remotesPane, "@\nfatal: not a git*", "git remote: @\nfatal*", "Remote\nFolder: @\nError Code: 128\n*"},
         {"behind", fetch, &updatesPane, "git fetch: @\n*main       -> origin/main\n*", "git fetch: @\n*-> origin/main\n*", ""},
@@ -90,8 +92,8 @@ TEST_F(Scan, GitsOwnWordsReachThePanes) {
          "git fetch: @\n*does not appear*", "Fetch\nFolder: @\nError Code: 128\n*"},
         {"behind", pull, &updatesPane, "git pull: @\n*Fast-forward*", "git pull: @\n*Fast-forward*", ""},
         {"clean", pull, &updatesPane, "git pull: @\nAlready up to date.\n*", "", ""},
-        {"noupstream", pull, &updatesPane, "git pull: @\n*There is no tracking information*", "git pull: @\n*no tracking*",
-         "Pull\nFolder: @\nError Code: 1\n*"},
+        {"noupstream", pull, &updatesPane, "git pull: @\n*There is no tracking information*", "", ""},  // skipped
+        {"detached", pull, &updatesPane, "git pull: @\n*You are not currently on a branch.*", "", ""},
         {"withsub", submodule, &updatesPane, "git submodule: @\n*Submodule path 'lib': checked out*",
          "git submodule: @\n*Submodule path*", ""},
         {"behind/vendor/x", pull, &updatesPane, "git pull: @\nfatal: not a git repository*", "git pull: @\nfatal*",
@@ -115,6 +117,9 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
         {"ahead", "main", "origin/main \u21911", "clean", "", "ok", ""},
         {"badremote", "main", "origin/main", "clean", "", "failed (128)",
          "git fetch: fatal: '*/nowhere' does not appear to be a git repository"},
+        {"noupstream", "main", "no upstream", "clean", "", "ok", ""},
+        {"localtrack", "topic", "main", "clean", "", "ok", ""},  // FETCH_HEAD is no ref fetched
+        {"sequencer", "main [cherry-pick]", "origin/main \u21912", "clean", "", "ok", ""},
         {"behind", "main", "origin/main \u21931", "clean", "", "1 ref", ""},
         {"clean", "main", "origin/main", "clean", "", "ok", ""},
         {"conflicted", "main [merge]", "origin/main \u21911", "!1", "", "ok", ""},
@@ -124,7 +129,7 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
         {"rebasing", "(detached *) [rebase]", "", "!1", "", "ok", ""},
         {"stash", "main", "origin/main", "clean", "1", "ok", ""},
         {"unborn", "main (unborn)", "", "clean", "", "ok", ""},
-        {"vanished", "", "", "", "", "failed (-62)", "git fetch: "},
+        {"vanished", "", "", "", "", "failed (-62)", "git fetch: The folder could not be entered: *"},
         {"applying", "main [am]", "origin/main \u21911", "clean", "", "ok", ""},
         {"picking", "main [cherry-pick]", "origin/main \u21911", "!1", "", "ok", ""},
         {"reverting", "main [revert]", "origin/main \u21911", "!1", "", "ok", ""},
@@ -143,14 +148,19 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
             std::string cell = summaryCell(found[i], column);
             EXPECT_TRUE(matches(cell, expected[i][c++])) << expected[i][0] << ": " << cell;
         }
-        bool quiet = expected[i][0] == "clean" || expected[i][0] == "detached" || expected[i][0] == "unborn";
+        bool quiet = expected[i][0] == "clean" || expected[i][0] == "detached" || expected[i][0] == "unborn" ||
+                     expected[i][0] == "localtrack";
         EXPECT_EQ(found[i].needsAttention(), !quiet) << expected[i][0];
     }
-    EXPECT_EQ(found[11].problem, "the folder cannot be entered");
+    EXPECT_EQ(found[0].commit.size(), 12u) << "git's abbreviation, core.abbrev there";
+    EXPECT_TRUE(found[0].head.size() == 40 && found[0].head.starts_with(found[0].commit)) << found[0].head;
 
-    // A pull that brought commits counts them from the head before and after.
-    scan({farm("behind")}, {pull});
-    EXPECT_EQ(summaryCell(records().at(0), pullColumn), "1 commit");
+    // A pull that brought commits counts them from the head before and after;
+    // one with nothing to pull from is skipped, no failure.
+    scan({farm("behind"), farm("noupstream"), farm("detached")}, {pull});
+    for (size_t i = 0; i < 3; i++)
+        EXPECT_EQ(summaryCell(records().at(i), pullColumn) + (records()[i].failed() ? " failed" : ""),
+                  i == 0 ? "1 commit" : "skipped");
 
     // git's warnings share the pipe with its entries: they hide no state.
     RepositoryState state;
@@ -201,8 +211,9 @@ protected:
 };
 
 // A stop while four workers wait in git: every child ends at once, each
-// repository in hand writes its -1 block, no other begins, every scan thread
-// ends with its closing lines, and Logs says once that the scan was stopped.
+// repository in hand writes its [STOPPED] block and its lines, no other
+// begins and each of those gets its row, every scan thread ends with its
+// closing lines, and Logs says once that the scan was stopped.
 TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) {
     std::vector<std::string> inHand = {first, temp / "r0", temp / "r1", temp / "r2"};  // the first four in walk order
     for (const std::string& folder : {inHand[1], inHand[2], inHand[3], temp / "r3"})
@@ -217,13 +228,16 @@ TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) 
     EXPECT_FALSE(scanState.mainScanThread.joinable() || scanState.optionScanThread.joinable() ||
                  scanState.readmeScanThread.joinable() || scanState.busy() || scanState.childRunning());
     EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD) << "a child was left";
-    std::string logs = logsPane.text(), updates;
+    std::string logs = logsPane.text(), updates, stopped = "fetching\n[repodeck] Stopped.\n\n" + sep;
     for (const std::string& repository : inHand) {
-        EXPECT_NE(logs.find(sep + "[ERROR] Fetch\nFolder: " + repository + "\nError Code: -1\nfetching\n\n" + sep),
-                  std::string::npos);
-        updates += "git fetch: " + repository + "\nfetching\n\n" + sep;
+        EXPECT_NE(logs.find(sep + "[STOPPED] Fetch\nFolder: " + repository + "\n" + stopped), std::string::npos);
+        updates += "git fetch: " + repository + "\n" + stopped;
     }
-    EXPECT_EQ(occurrences(logs, "Error Code: -1\n"), 4) << logs;
+    EXPECT_EQ(occurrences(logs, "[ERROR]"), 0) << logs;
+    std::string rows;
+    for (const RepositoryState& row : records())
+        rows += summaryCell(row, fetchColumn) + "/" + summaryCell(row, problemColumn) + (row.failed() ? "!" : "") + " ";
+    EXPECT_EQ(rows, "stopped/stopped stopped/stopped stopped/stopped stopped/stopped /not reached /not reached ");
     EXPECT_NE(logs.find("Pull Scan Finished !!!\nFetch Scan Finished !!!\n"), std::string::npos) << logs;
     EXPECT_NE(logs.find("ReadMe Scan Finished !!!\n"), std::string::npos) << logs;
     EXPECT_EQ(occurrences(logs, "Scan Stopped !!!\n"), 1) << logs;
@@ -236,6 +250,13 @@ TEST_F(ScanWithWaitingGit, ATooLongPathStartsNothing) {
     scanFolderAt("/" + std::string(1100, 'x'));
     EXPECT_FALSE(scanState.mainScanThread.joinable());
     EXPECT_NE(logsPane.text().find("too long to scan (1101 bytes): /xx"), std::string::npos);
+
+    // A stop during the walk says so, not that there is nothing.
+    resetScanState();
+    strcpy(scanState.scanPath, temp.path().c_str());
+    scanState.abortRequested = true;
+    mainScan();
+    EXPECT_EQ(logsPane.text(), sep + "Main Scan Stopped !!!\nRepositories Found Before The Stop: 0\n" + sep);
 }
 
 // The host each kind of remote reaches, after the user's insteadOf rules.

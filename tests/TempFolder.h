@@ -7,8 +7,28 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "scan/DirectoryList.h"
+
+#ifdef _WIN32
+#include <windows.h>
+inline bool processEnds(long pid) {  // at most 20 s
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    bool ended = !process || WaitForSingleObject(process, 20000) == WAIT_OBJECT_0;
+    return process && CloseHandle(process), ended;
+}
+#else
+inline bool processEnds(long pid) {  // gone, or a zombie nobody waits for; at most 20 s
+    for (int tries = 0; tries < 400; tries++) {
+        std::string field, name, state;
+        if (!(std::ifstream("/proc/" + std::to_string(pid) + "/stat") >> field >> name >> state) || state == "Z")
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+#endif
 
 class TempFolder {
 public:

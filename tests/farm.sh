@@ -13,13 +13,14 @@ clash() {
 }
 git init -q -b main origin && echo one >origin/file.txt && git -C origin add file.txt && commit origin one
 git -C origin branch feature
-for name in moving clean ahead dirty conflicted gone detached rebasing stash badremote applying picking reverting bisecting; do
+for name in moving clean ahead dirty conflicted gone detached rebasing stash badremote applying picking reverting bisecting \
+    sequencer localtrack; do
   git clone -q "file://$PWD/origin" $name
 done
 git clone -q "file://$PWD/moving" behind
 echo two >>moving/file.txt && commit moving two
 
-echo two >>ahead/file.txt && commit ahead two
+echo two >>ahead/file.txt && commit ahead two && git -C ahead config core.abbrev 12
 echo staged >dirty/staged.txt && git -C dirty add staged.txt
 echo changed >>dirty/file.txt && echo new >dirty/untracked.txt
 clash conflicted merge -q side
@@ -33,6 +34,11 @@ git -C detached checkout -q --detach
 echo stashed >>stash/file.txt && git -C stash stash -q
 echo mine >applying/file.txt && commit applying mine
 git -C moving format-patch -q -1 -o "$PWD" && git -C applying am -q ../0001-two.patch >/dev/null 2>&1 || rm 0001-two.patch
+git -C sequencer checkout -qb side && echo s1 >sequencer/file.txt && commit sequencer s1
+git -C sequencer commit -q --allow-empty -m s2 && git -C sequencer checkout -q main
+echo m >sequencer/file.txt && commit sequencer m && git -C sequencer cherry-pick side~1 side >/dev/null 2>&1 || true
+echo both >sequencer/file.txt && commit sequencer resolved  # only the sequencer is left
+git -C localtrack checkout -qb topic --track main
 git -C badremote remote set-url origin "file://$PWD/nowhere"
 git init -q -b main unborn
 git init -q -b main noupstream && echo x >noupstream/f && git -C noupstream add f && commit noupstream x

@@ -2,8 +2,8 @@
 # The real repodeck window. Without a display, or without OpenGL 3, it ends at
 # once with exit code 1 and one line on standard error. Started on a folder
 # whose stand-in git fetch sleeps, it shows a window whose title counts the
-# repository, with a picture in it (not a single colour); SIGTERM, SIGHUP and
-# SIGINT each end it with exit code 0, no git left and its layout kept in
+# repository, with a picture in it (not a single colour); SIGTERM, SIGHUP,
+# SIGINT and SIGQUIT each end it with exit code 0, no git left and its layout kept in
 # $XDG_CONFIG_HOME/repodeck/imgui.ini, never in the current folder.
 #   gui-smoke.sh XVFB-RUN REPODECK SCREENSHOT
 set -eu
@@ -39,7 +39,7 @@ printf '#!/bin/sh\n[ "$1" = fetch ] || { echo "git version 2"; exit 0; }\necho $
 chmod +x bin/git
 # Each wait gives up after about 20 seconds, and each X client after 10, so a
 # broken build fails instead of hanging.
-for signal in TERM HUP INT; do
+for signal in TERM HUP INT QUIT; do
     rm -f git.pid
     PATH="$work/bin:$PATH" XDG_CONFIG_HOME="$work/config" "$repodeck" "$work/tree" >log 2>&1 &
     pid=$! title="" colours=0
