@@ -117,7 +117,8 @@ struct Settings {
 };
 
 // The user's ssh command, and its program when it is OpenSSH's ssh (which
-// takes the options repodeck adds), else empty.
+// takes the options repodeck adds): its full path, or the name when the
+// search path has none; empty for another program.
 std::pair<std::string, std::string> userSsh(const std::map<std::string, std::vector<std::string>>& user) {
     std::string command = environmentValue("GIT_SSH_COMMAND");
     if (command.empty() && user.count("core.sshcommand"))
@@ -131,7 +132,8 @@ std::pair<std::string, std::string> userSsh(const std::map<std::string, std::vec
     std::string name = program.substr(program.find_last_of("/\\") + 1);
     if (name != "ssh" && name != "ssh.exe")
         return {command, ""};
-    return {command, isAbsolutePath(program) ? program : findProgram(program.c_str())};
+    std::string found = isAbsolutePath(program) ? program : findProgram(program.c_str());
+    return {command, found.empty() ? name : found};
 }
 
 // What fetch and pull reach: the current branch's remote, or origin.
@@ -253,7 +255,7 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
     auto [ssh, sshProgram] = userSsh(user);
     if (!sshProgram.empty() && !session.interactive)
         ssh += " -o BatchMode=yes";
-    if (!sshProgram.empty() && git.remote.transport == "ssh" && session.sshHosts)
+    if (isAbsolutePath(sshProgram) && git.remote.transport == "ssh" && session.sshHosts)
         ssh += session.sshHosts->optionsFor(git.remote, sshProgram, slot);
     settings.variable("GIT_SSH_COMMAND", ssh);
     // A server that stops sending fails the transfer instead of holding it.
