@@ -46,15 +46,14 @@ struct ReaderState {
 };
 
 void readAll(std::shared_ptr<ReaderState> state) {
-    char buffer[chunkSize + 1];
+    char buffer[chunkSize];
     for (;;) {
         DWORD count = 0;
         bool ok = ReadFile(state->readEnd.h, buffer, chunkSize, &count, nullptr) && count > 0;
         {
             std::lock_guard<std::mutex> lock(state->mutex);
-            buffer[ok ? count : 0] = 0;
             try {
-                state->pending.append(buffer, strlen(buffer));  // a zero byte cuts its chunk there
+                state->pending.append(buffer, ok ? count : 0);
             } catch (const std::bad_alloc&) {
                 // Dropped: the taker's own keep counts only what reaches it.
             }
