@@ -198,7 +198,7 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
     order.write(work, pane, operation.opening + repository + "\n");
 
     bool recording = scanState.scanOptions.summaryEnabled;
-    std::string headBefore = recording && operation.operation == pullOperation ? readHead(repository) : "";
+    std::string headBefore = recording && operation.operation == pullOperation ? readHead(work.git.gitFolder, work.git.commonFolder) : "";
     std::string output;
     bool fetching = operation.operation == fetchOperation || operation.operation == pullOperation;
     std::string commandLine = operation.commandLine + (fetching ? work.git.uploadPackArgument : "");
@@ -220,7 +220,7 @@ void run(const GitOperation& operation, Work& work, InOrder& order, ChildSlot& s
         if (operation.operation == fetchOperation)
             readFetchReport(output, work.state);
         if (operation.operation == pullOperation)
-            work.state.pulledCommits = commitsBetween(headBefore, readHead(repository), work, slot);
+            work.state.pulledCommits = commitsBetween(headBefore, readHead(work.git.gitFolder, work.git.commonFolder), work, slot);
         if (operation.operation == submoduleOperation)
             work.state.submodulesUpdated = countSubmoduleLines(output);
     }
@@ -254,7 +254,7 @@ void summarize(Work& work, ChildSlot& slot) {
         if (state.problem.empty())
             state.problem = "git status ended with " + std::to_string(result);
     } else if (readSummary(output, state)) {
-        readOperationInProgress(state);
+        readOperationInProgress(state, work.git.gitFolder);
         // git's own abbreviation, unique in the repository.
         std::string line = std::string(git::shortCommit) + " " + state.head;
         if (!state.head.empty() &&

@@ -173,12 +173,11 @@ bool readSummary(const std::string& output, RepositoryState& state) {
     return true;
 }
 
-void readOperationInProgress(RepositoryState& state) {
+void readOperationInProgress(RepositoryState& state, const std::string& gitFolder) {
     static const char* const markers[][2] = {{"rebase-merge", "rebase"},         {"rebase-apply", "rebase"},
                                              {"MERGE_HEAD", "merge"},            {"CHERRY_PICK_HEAD", "cherry-pick"},
                                              {"REVERT_HEAD", "revert"},          {"BISECT_LOG", "bisect"},
                                              {"sequencer", "cherry-pick"}};
-    std::string gitFolder = state.path + pathSeparator + ".git";
     FolderListing listing;
     if (!listFolder(gitFolder, listing))
         return;
@@ -197,17 +196,16 @@ void readOperationInProgress(RepositoryState& state) {
             }
 }
 
-std::string readHead(const std::string& repository) {
-    std::string gitFolder = repository + pathSeparator + ".git" + pathSeparator;
-    std::string head = firstLine(readFileStart(gitFolder + "HEAD", 4096));
+std::string readHead(const std::string& gitFolder, const std::string& commonFolder) {
+    std::string head = firstLine(readFileStart(gitFolder + pathSeparator + "HEAD", 4096));
     if (!startsWith(head, "ref: "))
         return head;
     std::string ref = head.substr(5);
-    std::string loose = firstLine(readFileStart(gitFolder + ref, 4096));
+    std::string loose = firstLine(readFileStart(commonFolder + pathSeparator + ref, 4096));
     if (!loose.empty())
         return loose;
     std::string packed;
-    forEachLine(readFileStart(gitFolder + "packed-refs", size_t(1) << 30), [&](std::string_view line) {
+    forEachLine(readFileStart(commonFolder + pathSeparator + "packed-refs", size_t(1) << 30), [&](std::string_view line) {
         if (line.size() > 41 && line.substr(41) == ref)
             packed = line.substr(0, 40);
         return packed.empty();

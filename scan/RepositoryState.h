@@ -59,10 +59,10 @@ struct RepositoryState {
 bool readSummary(const std::string& output, RepositoryState& state);
 // The operation in progress, from the files git keeps in the repository's
 // ".git" folder while one is under way.
-void readOperationInProgress(RepositoryState& state);
+void readOperationInProgress(RepositoryState& state, const std::string& gitFolder);
 // The full commit the branch named by ".git/HEAD" points at, without a git
 // child; empty when it cannot be read (unborn, say).
-std::string readHead(const std::string& repository);
+std::string readHead(const std::string& gitFolder, const std::string& commonFolder);
 // Takes what fetch, pull and submodule update reported from their output.
 void readFetchReport(const std::string& output, RepositoryState& state);
 int countSubmoduleLines(const std::string& output);

@@ -187,6 +187,8 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
     std::string workTree = resolvedPath(folder);
     git.folder = workTree.empty() ? folder : workTree;  // a folder gone fails where it was
     GitFolder gitFolder = findGitFolder(folder);
+    git.gitFolder = gitFolder.kind == GitFolder::none ? folder + pathSeparator + ".git" : gitFolder.path;
+    git.commonFolder = gitFolder.kind == GitFolder::none ? git.gitFolder : gitFolder.common;
     if (!root.empty() && ((!workTree.empty() && !isInside(workTree, root)) ||
         (gitFolder.kind != GitFolder::none && (!isInside(gitFolder.path, root) || !isInside(gitFolder.common, root))))) {
         git.problem = "the repository now leads outside the chosen folder";

@@ -41,6 +41,7 @@ struct GitSession {
 // How git is pointed at one repository, and what it may not run there.
 struct RepositoryGit {
     std::string folder;  // where git starts: the folder resolved, as checked
+    std::string gitFolder, commonFolder;  // its own files, and its refs' (a worktree's main repository)
     ChildSettings settings;
     // For fetch and pull: git takes the first upload-pack a remote names, the
     // repository's before any other, so only an argument wins over it.

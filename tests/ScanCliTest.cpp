@@ -379,4 +379,31 @@ TEST_F(ScanCli, RelativeFolderScansAsItsAbsolutePath) {
     EXPECT_EQ(readFile(outer + "/.git/refs/heads/main"), head) << "the repository around was pulled";
 }
 
+// A linked worktree is listed with its own branch; a work tree is walked into
+// only with --nested, for repositories that are not its submodules; a folder
+// the walk cannot read gets its line.
+TEST_F(ScanCli, ListsWorktreesAndNestedRepositoriesAsAsked) {
+    sh("cd " + ::quoted(tree.path()) + " && git init -q main && git -C main commit -q --allow-empty -m one && "
+       "git -C main worktree add -q ../wt -b topic && git init -q main/inner && "
+       "git -C main/inner commit -q --allow-empty -m inner && "
+       "git -C main -c protocol.file.allow=always submodule -q add \"file://$PWD/main/inner\" sub && "
+       "mkdir -m 000 locked && chmod 755 . " + ::quoted(temp.path()));
+    for (bool nested : {false, true}) {
+        std::vector<std::string> args = {"--no-fetch", "--pane", "Summary", tree.path()};
+        if (nested)
+            args.insert(args.begin(), "--nested");
+        std::string table = scan(args).out;
+        auto row = [&](const std::string& name) {
+            size_t at = table.find(tree / name + " ");
+            return at == std::string::npos ? "" : table.substr(at, table.find('\n', at) - at);
+        };
+        EXPECT_NE(row("wt").find(" topic "), std::string::npos) << table;
+        EXPECT_EQ(row("main/inner").empty(), !nested) << table;
+        EXPECT_EQ(row("main/sub"), "") << table;
+    }
+    sh("setpriv --reuid=65534 --regid=65534 --clear-groups " + ::quoted(REPODECK_SCAN) + " --no-fetch --pane Logs " +
+       ::quoted(tree.path()) + " >" + ::quoted(temp / "locked") + " 2>&1");
+    EXPECT_NE(readFile(temp / "locked").find("Folder Not Readable: " + tree / "locked\n"), std::string::npos)
+        << readFile(temp / "locked");
+}
 }  // namespace
