@@ -144,8 +144,6 @@ const struct {
     {"device", {{"README.md -> /dev/zero", ""}}, ""},
     {"dangling", {{"readme.MD -> missing", ""}, {"README.txt", "no"}}, ""},
     {"secret", {{"README.md -> ../private", ""}}, ""},
-    {"neighbour", {{"README.md -> ../onlyTxt/readme.TXT", ""}}, ""},
-    {"environment", {{"README.md -> /proc/self/environ", ""}}, ""},
     {"gitConfig", {{"README.md -> .git/config", ""}, {".git/config", "password"}}, ""},
 };
 
