@@ -7,10 +7,7 @@
 #   package.sh LINUX_BUILD WINDOWS_BUILD   (after make package)
 set -eu
 
-fail() {
-    echo "package.sh: $*" >&2
-    exit 1
-}
+fail() { echo "package.sh: $*" >&2; exit 1; }
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 linux=$(cd "$1" && pwd)
