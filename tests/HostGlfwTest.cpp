@@ -56,10 +56,8 @@ TEST(HostGlfwTest, PaneTextCloseBoxAndSignalsEndTheIdleWait) {
     host::destroy();
 }
 
-// The open picker as a user meets it: its folder and owner are read once it
-// shows a folder; then a path to type goes into the path field and Enter, and
-// a refusal (its words read) or nothing to type cancels it. After 20 s it is
-// cancelled whatever shows, so a broken picker fails, not hangs.
+// The open picker as a user meets it: its folder and owner read, then a path typed
+// and Enter; Cancel on a refusal, with nothing to type, or after 20 s (no hang).
 struct Picker {
     std::string typed, seen, refusal;
     int tries = 0;
