@@ -36,9 +36,8 @@ public:
         ImGui::Render();
     }
 
-    // What one frame of draw shows, an item per line, without the CR of
-    // Windows' log (a new window shows its items from its second frame on).
-    // The clipboard keeps its text.
+    // What one frame of draw shows, an item per line, without Windows' CR (a new
+    // window shows its items from its second frame on); the clipboard is kept.
     std::string capture(const Draw& draw) {
         std::string saved = clipboard;
         frame([&] { ImGui::LogToClipboard(); draw(); ImGui::LogFinish(); });

@@ -56,45 +56,12 @@ TEST(HostGlfwTest, PaneTextCloseBoxAndSignalsEndTheIdleWait) {
     host::destroy();
 }
 
-// Reads the open picker's folder and owner once it shows a folder, then
-// cancels it; after 20 s whatever shows, so a broken picker fails, not hangs.
-gboolean inspectPicker(gpointer data) {
-    auto& [seen, tries] = *static_cast<std::pair<std::string, int>*>(data);
-    bool giveUp = ++tries > 200;
-    GList* windows = gtk_window_list_toplevels();
-    for (GList* item = windows; item; item = item->next)
-        if (GTK_IS_FILE_CHOOSER(item->data) && gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
-            g_autofree char* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(item->data));
-            GdkWindow* dialog = gtk_widget_get_window(GTK_WIDGET(item->data));
-            Window owner = 0;
-            XGetTransientForHint(GDK_WINDOW_XDISPLAY(dialog), GDK_WINDOW_XID(dialog), &owner);
-            seen = std::string(folder ? folder : "") + " above " + std::to_string(owner);
-            if (folder || giveUp)
-                gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_CANCEL);
-        }
-    g_list_free(windows);
-    return seen.starts_with('/') || giveUp ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
-}
-
-TEST(HostGlfwTest, PickerOpensAtTheStartFolderOrHomeAboveTheWindow) {
-    ASSERT_TRUE(host::create("repodeck test"));
-    TempFolder start;
-    for (const std::string& folder : {start.path(), std::string()}) {
-        std::pair<std::string, int> seen;
-        g_timeout_add(100, inspectPicker, &seen);
-        EXPECT_EQ(pickFolder(folder, host::nativeWindow()), std::nullopt);
-        EXPECT_EQ(seen.first, (folder.empty() ? g_get_home_dir() : folder) + " above " +
-                                  std::to_string(host::nativeWindow()));
-    }
-    host::destroy();
-}
-
-// A path typed into the picker and Enter: one that is no folder keeps the
-// picker open, saying so, and is never made; an existing folder is picked.
-struct Typing {
-    std::string path, refusal;
+// The open picker as a user meets it: its folder and owner read, then a path typed
+// and Enter; Cancel on a refusal, with nothing to type, or after 20 s (no hang).
+struct Picker {
+    std::string typed, seen, refusal;
     int tries = 0;
-    bool typed = false;
+    bool entered = false;
 };
 
 GtkWidget* chooserWidget(GtkWidget* widget) {
@@ -110,42 +77,56 @@ GtkWidget* chooserWidget(GtkWidget* widget) {
     return found;
 }
 
-gboolean typeIntoPicker(gpointer data) {
-    auto& typing = *static_cast<Typing*>(data);
-    bool giveUp = ++typing.tries > 100;
+gboolean usePicker(gpointer data) {
+    auto& picker = *static_cast<Picker*>(data);
+    bool giveUp = ++picker.tries > 200;
     GList* windows = gtk_window_list_toplevels();
-    for (GList* item = windows; item; item = item->next)
-        if (GTK_IS_FILE_CHOOSER(item->data) && gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
-            GtkWidget* label = gtk_file_chooser_get_extra_widget(GTK_FILE_CHOOSER(item->data));
-            GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(item->data));
-            if (label && *gtk_label_get_text(GTK_LABEL(label))) {  // refused: read why, then cancel
-                typing.refusal = gtk_label_get_text(GTK_LABEL(label));
-                gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_CANCEL);
-            } else if (giveUp) {
-                gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_CANCEL);
-            } else if (!typing.typed) {  // as typing "/": the path field opens with the text
-                typing.typed = true;
-                g_signal_emit_by_name(chooserWidget(GTK_WIDGET(item->data)), "location-popup", typing.path.c_str());
-            } else if (focus && GTK_IS_ENTRY(focus)) {
-                gtk_widget_activate(focus);  // Enter
-            }
+    for (GList* item = windows; item; item = item->next) {
+        if (!GTK_IS_FILE_CHOOSER(item->data) || !gtk_widget_get_mapped(GTK_WIDGET(item->data)))
+            continue;
+        g_autofree char* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(item->data));
+        GtkWidget* label = gtk_file_chooser_get_extra_widget(GTK_FILE_CHOOSER(item->data));
+        GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(item->data));
+        GdkWindow* dialog = gtk_widget_get_window(GTK_WIDGET(item->data));
+        Window owner = 0;
+        XGetTransientForHint(GDK_WINDOW_XDISPLAY(dialog), GDK_WINDOW_XID(dialog), &owner);
+        if (folder && picker.seen.empty())
+            picker.seen = std::string(folder) + " above " + std::to_string(owner);
+        if (label && *gtk_label_get_text(GTK_LABEL(label)))
+            picker.refusal = gtk_label_get_text(GTK_LABEL(label));
+        if (giveUp || !picker.refusal.empty() || (folder && picker.typed.empty())) {
+            gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_CANCEL);
+        } else if (folder && !picker.entered) {  // as typing "/": the path field opens with the text
+            picker.entered = true;
+            g_signal_emit_by_name(chooserWidget(GTK_WIDGET(item->data)), "location-popup", picker.typed.c_str());
+        } else if (picker.entered && focus && GTK_IS_ENTRY(focus)) {
+            gtk_widget_activate(focus);  // Enter
         }
+    }
     g_list_free(windows);
     return giveUp ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
 }
 
-TEST(HostGlfwTest, PickerRefusesATypedPathThatIsNoFolderAndMakesNone) {
+// It opens at the start folder, or at home for none, above the window; a
+// typed path that is no folder keeps it open, saying so, and is never made.
+TEST(HostGlfwTest, PickerOpensAboveTheWindowAndTakesOnlyAnExistingFolder) {
     ASSERT_TRUE(host::create("repodeck test"));
     TempFolder start;
     std::filesystem::create_directories(start / "there");
-    for (auto [typed, picked] : {std::pair{start / "missing/deeper", std::optional<std::string>()},
-                                 {start / "there", std::optional<std::string>(start / "there")}}) {
-        Typing typing{typed, "", 0, false};
-        guint source = g_timeout_add(100, typeIntoPicker, &typing);
-        EXPECT_EQ(pickFolder(start.path(), host::nativeWindow()), picked) << typed;
-        if (typing.tries <= 100)
+    std::string above = " above " + std::to_string(host::nativeWindow()), missing = start / "missing/deeper";
+    for (auto [from, typed, picked, seen, refusal] :
+         std::initializer_list<std::tuple<std::string, std::string, std::optional<std::string>, std::string, std::string>>{
+             {start.path(), "", {}, start.path(), ""},
+             {"", "", {}, g_get_home_dir(), ""},
+             {start.path(), missing, {}, start.path(), "No folder " + missing + ": choose or type one that exists."},
+             {start.path(), start / "there", start / "there", start.path(), ""}}) {
+        Picker picker{typed, "", "", 0, false};
+        guint source = g_timeout_add(100, usePicker, &picker);
+        EXPECT_EQ(pickFolder(from, host::nativeWindow()), picked) << typed;
+        if (picker.tries <= 200)
             g_source_remove(source);
-        EXPECT_EQ(typing.refusal, picked ? "" : "No folder " + typed + ": choose or type one that exists.");
+        EXPECT_EQ(picker.seen, seen + above) << typed;
+        EXPECT_EQ(picker.refusal, refusal) << typed;
     }
     EXPECT_FALSE(std::filesystem::exists(start / "missing"));
     host::destroy();

@@ -97,8 +97,7 @@ protected:
     }
     std::string text() { return ui.capture(draw); }
     void click(ImVec2 pos, int button = 0) { ui.click(pos, draw, takeWindowKeys, button), pickAskedFolder(); }
-    // Where a user finds an item: the mouse sweeps the display until Dear
-    // ImGui reports the item hovered.
+    // Where a user finds an item: the mouse sweeps the display until it hovers the item.
     ImVec2 find(ImGuiID id) {
         ImGuiIO& io = ImGui::GetIO();
         for (io.MousePos.y = 4; io.MousePos.y < io.DisplaySize.y; io.MousePos.y += 10)
@@ -150,11 +149,10 @@ protected:
     Headless ui;
 };
 
-// A scan with two jobs over repositories whose stand-in git fetch sleeps for
-// a minute: the status line names both in hand and the title counts them
-// beside the spinner (written only when it changes); the options are the
-// scan's own, their boxes disabled, so a change shows in no line of it;
-// "Stop" ends the scan and its git children and opens no picker.
+// Two jobs over repositories whose stand-in fetch sleeps: the status line names
+// both in hand, the title counts them (written only when it changes); the
+// options' boxes are disabled and a change reaches no scan; "Stop" ends the scan
+// and its git children and opens no picker.
 TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
     TempFolder root;
     for (std::string name : {"one", "two", "three"}) {
@@ -222,10 +220,9 @@ TEST_F(MainWindowTest, PickerStartsAtTheLastFolderAndRescanNeedsNone) {
     press(host::keyIndex(host::Key::f5));
     click("Scan Folder");
     EXPECT_EQ(pickerStarts, (std::vector<std::string>{" above 7", first.path() + " above 7", second.path() + " above 7"}));
-    std::string logs = logsPane.text(), scanned, line = "Path to Scan: ";
-    for (size_t at = logs.find(line); at != std::string::npos; at = logs.find(line, at + 1))
-        scanned += logs.substr(at + line.size(), logs.find('\n', at) - at - line.size()) + " ";
-    EXPECT_EQ(scanned, first.path() + " " + second.path() + " " + second.path() + " " + second.path() + " ");
+    EXPECT_EQ(occurrences(logsPane.text(), "Path to Scan: "), 4);
+    EXPECT_EQ(occurrences(logsPane.text(), "Path to Scan: " + first.path() + "\n"), 1);
+    EXPECT_EQ(occurrences(logsPane.text(), "Path to Scan: " + second.path() + "\n"), 3);
 }
 
 // Each option box alone makes a scan run its command; Jobs outside 1 to 64 is taken as the nearer end.
@@ -423,24 +420,15 @@ TEST(ThemeTest, TextReadsOnEveryBackground) {
         row.changed = state == 2, row.ahead = state == 3;
         rowTexts.push_back(colourOf(row));
     }
-    for (auto [name, background, onIt] : std::vector<std::tuple<const char*, Rgb, std::vector<ImVec4>*>>{
-             {"row", window, &rowTexts}, {"alternate row", rowAlt, &rowTexts},
-             {"hovered row", over(colour(ImGuiCol_HeaderHovered), rowAlt), &rowTexts},
-             {"pressed row", over(colour(ImGuiCol_HeaderActive), rowAlt), &rowTexts},
-             {"box", over(colour(ImGuiCol_FrameBg), window), &texts},
-             {"hovered box", over(colour(ImGuiCol_FrameBgHovered), window), &texts},
-             {"active box", over(colour(ImGuiCol_FrameBgActive), window), &texts},
-             {"button", over(colour(ImGuiCol_Button), window), &texts},
-             {"hovered button", over(colour(ImGuiCol_ButtonHovered), window), &texts},
-             {"pressed button", over(colour(ImGuiCol_ButtonActive), window), &texts},
-             {"tab", over(colour(ImGuiCol_Tab), window), &texts},
-             {"hovered tab", over(colour(ImGuiCol_TabHovered), window), &texts},
-             {"open tab", over(colour(ImGuiCol_TabActive), window), &texts},
-             {"header", over(colour(ImGuiCol_TableHeaderBg), window), &texts},
-             {"popup", over(colour(ImGuiCol_PopupBg), window), &texts}})
-        for (const ImVec4& text : *onIt) {
-            double ratio = contrast(over(text, background), background);
-            EXPECT_GE(ratio, 4.5) << name << ", text " << text.x << " " << text.y << " " << text.z << " " << text.w;
+    for (Rgb row : {window, rowAlt, over(colour(ImGuiCol_HeaderHovered), rowAlt), over(colour(ImGuiCol_HeaderActive), rowAlt)})
+        for (const ImVec4& text : rowTexts)
+            EXPECT_GE(contrast(over(text, row), row), 4.5) << "row, text " << text.x << " " << text.y << " " << text.z;
+    for (ImGuiCol under : {ImGuiCol_FrameBg, ImGuiCol_FrameBgHovered, ImGuiCol_FrameBgActive, ImGuiCol_Button,
+                           ImGuiCol_ButtonHovered, ImGuiCol_ButtonActive, ImGuiCol_Tab, ImGuiCol_TabHovered,
+                           ImGuiCol_TabActive, ImGuiCol_TableHeaderBg, ImGuiCol_PopupBg})
+        for (const ImVec4& text : texts) {
+            Rgb background = over(colour(under), window);
+            EXPECT_GE(contrast(over(text, background), background), 4.5) << ImGui::GetStyleColorName(under) << ", text " << text.w;
         }
     // An unticked check box stands out from the window by its frame (3:1).
     EXPECT_GE(contrast(over(colour(ImGuiCol_Border), window), window), 3.0);

@@ -49,10 +49,7 @@ void resetScanState() {
         std::lock_guard<std::recursive_mutex> lock(tab.pane->mutex);
         tab.pane->clear();
     }
-    ScanOptions& options = scanState.options;
-    options.fetchEnabled = true;
-    options.pullEnabled = options.submoduleEnabled = options.statusEnabled = options.remoteEnabled = false;
-    options.readmeEnabled = false;
+    scanState.options.copyFrom(ScanOptions());
     scanState.abortRequested = false;
     scanState.scanPath[0] = '\0';
     scanState.gitProgram.clear();

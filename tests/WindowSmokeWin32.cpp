@@ -1,10 +1,8 @@
-// The Windows program under wine, checked from beside it on the same display:
-// the folder picker (called here, owned by a window of this program) opens at
-// start folders of several depths and takes a typed folder; then the repodeck window, started on a
-// folder whose stand-in git fetch sleeps, counts the repository in its title,
-// is maximised, leaves no git.exe once the session ends, and closes on WM_CLOSE. Exit
-// code 0 when every check held; the file window-ready tells the script when
-// to take its screenshot.
+// The Windows program under wine, checked from beside it (tests/wine/gui-smoke):
+// the folder picker, owned by a window of this program, opens at start folders
+// of several depths and takes a typed folder; the repodeck window counts its
+// repository in its title, is maximised, leaves no git.exe once the session
+// ends, and closes on WM_CLOSE. Exit code 0 when every check held.
 #include <windows.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
@@ -33,14 +31,13 @@ bool waitFor(int seconds, Ready ready) {
     return false;
 }
 
-HWND ownedDialog(HWND owner) {
-    for (HWND dialog = nullptr; (dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr));)
+// The first visible name field of the dialog that owner owns, if it shows.
+HWND ownedNameField(HWND owner, HWND& dialog) {
+    for (dialog = nullptr; (dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr));)
         if (GetWindow(dialog, GW_OWNER) == owner)
-            return dialog;
-    return nullptr;
-}
-
-HWND firstEdit(HWND dialog) {
+            break;
+    if (!dialog)
+        return nullptr;
     HWND found = nullptr;
     EnumChildWindows(dialog, [](HWND child, LPARAM out) {
         char name[16] = {};
@@ -59,7 +56,7 @@ void checkPicker(const std::string& start, const std::string& typed = ".") {
     HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
     std::thread answer([&] {
         HWND dialog = nullptr, edit = nullptr;
-        bool shown = waitFor(60, [&] { return (dialog = ownedDialog(owner)) && (edit = firstEdit(dialog)); });
+        bool shown = waitFor(60, [&] { return (edit = ownedNameField(owner, dialog)) != nullptr; });
         check(shown, ("no picker with a name field owned by the window, at " + start).c_str());
         Sleep(500);  // the dialog fills itself in after it shows
         SendMessageA(edit, WM_SETTEXT, 0, LPARAM(typed.c_str()));

@@ -7,10 +7,7 @@
 #   package.sh LINUX_BUILD WINDOWS_BUILD   (after make package)
 set -eu
 
-fail() {
-    echo "package.sh: $*" >&2
-    exit 1
-}
+fail() { echo "package.sh: $*" >&2; exit 1; }
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 linux=$(cd "$1" && pwd)
@@ -23,9 +20,6 @@ work=$(mktemp -d)
 installed=""
 trap 'if [ -n "$installed" ]; then $sudo dpkg -r repodeck >/dev/null; fi; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
-
-# The id names no domain, which costs this warning (see the README).
-appstream_override=cid-desktopapp-is-not-rdns=info
 
 echo "lintian $deb"
 lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian found errors or warnings"
@@ -42,7 +36,8 @@ else
     [ "$(/usr/bin/repodeck-scan --version)" = "repodeck-scan $version" ] || fail "repodeck-scan --version"
     [ "$(/usr/bin/repodeck --version)" = "repodeck $version" ] || fail "repodeck --version"
     desktop-file-validate /usr/share/applications/repodeck.desktop
-    appstreamcli validate --no-net --override=$appstream_override /usr/share/metainfo/repodeck.metainfo.xml >/dev/null ||
+    # The id names no domain, which costs this warning (see the README).
+    appstreamcli validate --no-net --override=cid-desktopapp-is-not-rdns=info /usr/share/metainfo/repodeck.metainfo.xml >/dev/null ||
         appstreamcli validate --no-net --explain /usr/share/metainfo/repodeck.metainfo.xml || fail "appstreamcli"
     man -w repodeck repodeck-scan >/dev/null || fail "no manual page"
 

@@ -1,16 +1,13 @@
 // A stand-in for git where the real one cannot run (from wine, a Linux git's
-// output cannot be captured) or cannot be made to misbehave on demand. It
-// takes repodeck's git command lines and follows a script: the file
-// ".fakegit-KEY" in the working folder, else KEY in the folder FAKEGIT_SCRIPTS
-// names, KEY being version, status, remote, fetch, pull, submodule or summary.
-// Without one, "--version" prints a version line, the others nothing. A line:
-//   print TEXT / error TEXT   TEXT (\n, \t, \0, \\) on standard output / error
-//   count N      the lines 1 to N, like seq     env NAME   the variable's value
-//   sleep MS     waits                          exit CODE  ends with CODE
-//   touch FILE   makes FILE      await FILE   waits (300 s at most) for FILE
-//   hold MS      a grandchild keeps the output open for MS ms and writes its id to
-//                "grandchild.pid"; detach MS: the same from a session of its own
-//                (Linux; elsewhere like hold); chatter MS: detach, writing "tick" every 50 ms
+// output cannot be captured) or cannot be made to misbehave on demand. For one
+// of repodeck's command lines it follows the script ".fakegit-KEY" in the
+// working folder, else KEY in the folder FAKEGIT_SCRIPTS names (KEY: version,
+// status, remote, fetch, pull, submodule, summary, config); without one,
+// "--version" prints a version line. A line: print TEXT / error TEXT (\n, \t,
+// \0, \\ in TEXT), count N (1 to N, like seq), env NAME, sleep MS, exit CODE,
+// touch FILE, await FILE (300 s at most); hold MS: a grandchild keeps the output
+// open, its id in "grandchild.pid"; detach MS: the same in a session of its own
+// (Linux; elsewhere like hold); chatter MS: detach, writing "tick" every 50 ms.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
