@@ -19,6 +19,8 @@
 
 namespace host {
 bool openLink(const std::string&) { return true; }  // a double click never happens here
+FontFace textFont() { return {}; }  // Dear ImGui's built-in font: the same for every run
+FontFace fontFor(ImWchar) { return {}; }
 }  // namespace host
 
 namespace {
