@@ -33,6 +33,11 @@ struct ScanOptions {
 
 // Repositories worked on at once, at most.
 constexpr int maxJobs = 64;
+// At once unless told otherwise: git waits on disks and hosts more than on a
+// processor, so twice the processors, 4 to 8; 8 stays below the 10 new
+// connections at once that an OpenSSH server takes by default, where every
+// repository of a scan has the same host.
+inline int defaultJobs() { return std::clamp(2 * int(std::thread::hardware_concurrency()), 4, 8); }
 
 struct ScanState {
     ScanState() {
@@ -65,7 +70,7 @@ struct ScanState {
 
     // How many repositories the option scan works on at once (1 to maxJobs),
     // read when it starts.
-    std::atomic<int> jobs{1};
+    std::atomic<int> jobs{defaultJobs()};
 
     // The running git child of each worker, the first also the main scan's
     // git --version. A child published while abortRequested is set is ended
