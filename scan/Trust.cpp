@@ -278,7 +278,7 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
         if (key.starts_with("credential.")) {
             // An empty helper empties the list; then the user's own again.
             settings.set(key, "");
-                if (key != "credential.helper" && userHas("credential.helper"))  // the user's for every address
+            if (key != "credential.helper" && userHas("credential.helper"))  // the user's for every address
                 for (const std::string& value : user.at("credential.helper"))
                     settings.set(key, value);
             if (userHas(key.c_str()))
