@@ -218,7 +218,9 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
     ChildSettings listing{settings.variables, false};
     // A configuration git cannot read fails the commands too, with git's words.
     std::string output;
-    runCommand(git::configList, output, git.folder.c_str(), slot, session.program.c_str(), &listing);
+    // Empty before git was looked for: then found on the search path, as every other child of the scan is.
+    const char* program = session.program.empty() ? nullptr : session.program.c_str();
+    runCommand(git::configList, output, git.folder.c_str(), slot, program, &listing);
     std::map<std::string, const ProgramKey*> named;  // the repository's program keys, sorted
     std::vector<ConfigEntry> entries = readEntries(output);
     for (const ConfigEntry& entry : entries) {
@@ -236,7 +238,7 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
         ChildSettings inModule = listing;
         inModule.variables.push_back("GIT_DIR=" + module);
         inModule.variables.push_back("GIT_WORK_TREE=" + git.folder);  // its own core.worktree may lead anywhere
-        runCommand(git::configList, output, git.folder.c_str(), slot, session.program.c_str(), &inModule);
+        runCommand(git::configList, output, git.folder.c_str(), slot, program, &inModule);
         for (const ConfigEntry& entry : readEntries(output))
             if (const ProgramKey* key = isRepositoryScope(entry.scope) ? programKey(entry) : nullptr)
                 named[entry.key] = key;
