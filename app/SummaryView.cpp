@@ -12,7 +12,7 @@
 #include "app/Fonts.h"
 
 #include "app/Host.h"
-#include "log/LogPane.h"
+#include "log/TextFilter.h"
 #include "scan/RepositoryState.h"
 
 namespace {
@@ -23,7 +23,7 @@ struct SummaryView {
     uint64_t scan = ~uint64_t(0);
     std::vector<RepositoryState> rows;
     std::vector<int> shown;
-    ImGuiTextFilter filter;
+    TextFilter filter;
     bool attentionOnly = false;
     int sortColumn = -1;  // none: list order
     bool descending = false;
@@ -68,7 +68,7 @@ void arrangeRows() {
     for (int i = 0; i < int(view.rows.size()); i++) {
         const RepositoryState& row = view.rows[i];
         if ((!view.attentionOnly || row.needsAttention()) &&
-            passesFilter(view.filter, {row.path, summaryCell(row, branchColumn)}))
+            view.filter.passes({row.path, summaryCell(row, branchColumn)}))
             view.shown.push_back(i);
     }
     if (view.sortColumn >= 0) {
@@ -175,15 +175,15 @@ void drawSummary(bool focusFilter) {
     ImGui::SetNextItemWidth(-10);
     if (focusFilter)
         ImGui::SetKeyboardFocusHere();
-    if (ImGui::InputTextWithHint("##summaryFilter", "Filter path and branch (include, -exclude)", view.filter.InputBuf,
-                                 IM_ARRAYSIZE(view.filter.InputBuf))) {
-        view.filter.Build();
+    if (ImGui::InputTextWithHint("##summaryFilter", "Filter path and branch (include, -exclude)", view.filter.input,
+                                 IM_ARRAYSIZE(view.filter.input))) {
+        view.filter.build();
         view.dirty = true;
     }
     // After the box, which on Escape has already given up its edit.
-    if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)) && view.filter.InputBuf[0]) {
-        view.filter.InputBuf[0] = '\0';
-        view.filter.Build();
+    if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)) && view.filter.input[0]) {
+        view.filter.input[0] = '\0';
+        view.filter.build();
         view.dirty = true;
     }
 

@@ -9,8 +9,6 @@
 #include <chrono>
 #include <new>
 
-#include <imgui_internal.h>
-
 std::atomic<void (*)()> paneTextArrived{nullptr};
 
 LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
@@ -25,10 +23,7 @@ const PaneTab paneTabs[paneCount] = {
     {"Read Me", "ReadMe", &readmePane},
 };
 
-LogPane::LogPane() {
-    filter.Build();
-    clear();
-}
+LogPane::LogPane() { clear(); }
 
 void LogPane::addLog(const char* fmt, ...) {
     // Formatted once and before the lock, so writers on other threads wait
@@ -166,28 +161,6 @@ std::string LogPane::text() const {
 
 size_t LogPane::clipboardLimit = SIZE_MAX;
 
-bool passesFilter(const ImGuiTextFilter& filter, std::initializer_list<std::string_view> texts) {
-    auto occurs = [&](const char* term, const char* termEnd) {
-        for (std::string_view text : texts)
-            if (ImStristr(text.data(), text.data() + text.size(), term, termEnd))
-                return true;
-        return false;
-    };
-    bool anyPlain = false, plainOccurs = false;
-    for (const ImGuiTextFilter::ImGuiTextRange& term : filter.Filters) {
-        if (term.empty())
-            continue;
-        if (term.b[0] == '-') {
-            if (term.b + 1 != term.e && occurs(term.b + 1, term.e))
-                return false;
-        } else {
-            anyPlain = true;
-            plainOccurs = plainOccurs || occurs(term.b, term.e);
-        }
-    }
-    return !anyPlain || plainOccurs;
-}
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -206,7 +179,7 @@ void LogPane::resetFilteredLines() {
 
 bool LogPane::filtering() const {
     std::lock_guard<std::recursive_mutex> lock(mutex);
-    return filter.IsActive() && filteredUpTo < lineOffsets.Size - 1;
+    return filter.active() && filteredUpTo < lineOffsets.Size - 1;
 }
 
 void LogPane::refreshFilteredLines() {
@@ -218,7 +191,7 @@ void LogPane::refreshFilteredLines() {
         for (; filteredUpTo < sliceEnd; filteredUpTo++) {
             const char* lineStart = begin + lineOffsets[filteredUpTo];
             const char* lineEnd = begin + lineOffsets[filteredUpTo + 1] - 1;
-            if (passesFilter(filter, {{lineStart, size_t(lineEnd - lineStart)}}))
+            if (filter.passes({{lineStart, size_t(lineEnd - lineStart)}}))
                 filteredLines.push_back(filteredUpTo);
         }
         if (Clock::now() >= deadline)
@@ -235,9 +208,9 @@ void LogPane::copyShownLines() {
     const char* begin = buf.begin();
     int lastLine = lineOffsets.Size - 1;
     const char* lastStart = begin + lineOffsets[lastLine];
-    bool lastShown = lastStart != buf.end() && (!filter.IsActive() || passesFilter(filter, {{lastStart, size_t(buf.end() - lastStart)}}));
+    bool lastShown = lastStart != buf.end() && (!filter.active() || filter.passes({{lastStart, size_t(buf.end() - lastStart)}}));
     size_t length = lastShown ? size_t(buf.end() - lastStart) + 1 : 0;
-    if (!filter.IsActive())
+    if (!filter.active())
         length += size_t(lastStart - begin);
     else
         for (int line : filteredLines)
@@ -255,7 +228,7 @@ void LogPane::copyShownLines() {
         addLog("[repodeck] Copy: not enough memory for the %.1f MB shown; nothing was copied.\n", double(length) / 1e6);
         return;
     }
-    if (!filter.IsActive())
+    if (!filter.active())
         text.assign(begin, lastStart);
     else
         for (int line : filteredLines)
@@ -275,14 +248,14 @@ void LogPane::draw(bool focusFilter) {
     ImGui::SetNextItemWidth(-10);
     if (focusFilter)
         ImGui::SetKeyboardFocusHere();
-    if (ImGui::InputTextWithHint(" ", "Filter (include, -exclude)", filter.InputBuf, IM_ARRAYSIZE(filter.InputBuf))) {
-        filter.Build();
+    if (ImGui::InputTextWithHint(" ", "Filter (include, -exclude)", filter.input, IM_ARRAYSIZE(filter.input))) {
+        filter.build();
         resetFilteredLines();
     }
     // After the box, which on Escape has already given up its edit.
-    if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)) && filter.InputBuf[0]) {
-        filter.InputBuf[0] = '\0';
-        filter.Build();
+    if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape)) && filter.input[0]) {
+        filter.input[0] = '\0';
+        filter.build();
         resetFilteredLines();
     }
     ImGui::Separator();
@@ -304,12 +277,12 @@ void LogPane::draw(bool focusFilter) {
     };
     int lastLine = lineOffsets.Size - 1;
     ImGuiListClipper clipper;
-    if (filter.IsActive()) {
+    if (filter.active()) {
         // The lines found so far; the open last line only once the rest is
         // done, so lines never show out of order.
         refreshFilteredLines();
         bool done = filteredUpTo == lastLine;
-        bool lastPasses = done && passesFilter(filter, {{begin + lineOffsets[lastLine], size_t(end - begin - lineOffsets[lastLine])}});
+        bool lastPasses = done && filter.passes({{begin + lineOffsets[lastLine], size_t(end - begin - lineOffsets[lastLine])}});
         clipper.Begin(filteredLines.Size + (lastPasses ? 1 : 0));
         while (clipper.Step())
             for (int item = clipper.DisplayStart; item < clipper.DisplayEnd; item++) {
@@ -327,7 +300,7 @@ void LogPane::draw(bool focusFilter) {
 
     // A Copy during filtering waits for the last slice, a frame or so later.
     copyPending |= copyPressed;
-    if (copyPending && !(filter.IsActive() && filteredUpTo < lastLine)) {
+    if (copyPending && !(filter.active() && filteredUpTo < lastLine)) {
         copyPending = false;
         copyShownLines();
     }

@@ -4,17 +4,18 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 
 #include <imgui.h>
 
+#include "log/TextFilter.h"
+
 // Any thread may append (addLog, write); only the user interface thread draws.
 // One recursive mutex guards every field: write holds it while calling addLog.
 struct LogPane {
     ImGuiTextBuffer buf;
-    ImGuiTextFilter filter;
+    TextFilter filter;
     ImVector<int> lineOffsets;  // start of every line; never empty, first is 0
     bool autoScroll = true;
 
@@ -77,11 +78,6 @@ private:
 // Called on the appending thread after each addLog (and so each write): the
 // window host points it at what ends its idle wait. Null without a window.
 extern std::atomic<void (*)()> paneTextArrived;
-
-// Whether texts (one line, or the cells of a Summary row, judged as one) pass
-// filter: out when any "-term" occurs in them, wherever the term stands; else
-// in when there is no plain term or one occurs. Letters' case is ignored.
-bool passesFilter(const ImGuiTextFilter& filter, std::initializer_list<std::string_view> texts);
 
 extern LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
 
