@@ -9,7 +9,7 @@
 #include <gdk/gdkx.h>
 
 #include "app/Host.h"
-#include "log/LogPane.h"
+#include "app/Panes.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <imgui_internal.h>
 
 #include "app/Host.h"
-#include "log/LogPane.h"
+#include "app/Panes.h"
 
 namespace {
 
@@ -94,11 +94,12 @@ void notePanes() {
     for (int i = 0; i < paneCount; i++) {
         LogPane& pane = *paneTabs[i].pane;
         std::lock_guard<std::recursive_mutex> lock(pane.mutex);
-        size_t size = size_t(pane.buf.size()), &read = glyphs.paneRead[i];
-        if (size < read)
+        std::string_view text = pane.view();
+        size_t& read = glyphs.paneRead[i];
+        if (text.size() < read)
             read = 0;  // cleared
-        noteText({pane.buf.begin() + read, size - read});
-        read = size;
+        noteText(text.substr(read));
+        read = text.size();
     }
 }
 

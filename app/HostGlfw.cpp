@@ -27,7 +27,7 @@
 
 #include "app/App.h"
 #include "app/Theme.h"
-#include "log/LogPane.h"
+#include "app/PaneView.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 
 #include "app/App.h"
 #include "app/Theme.h"
-#include "log/LogPane.h"
+#include "app/PaneView.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 

@@ -10,8 +10,8 @@
 
 #include "app/FolderPicker.h"
 #include "app/Host.h"
+#include "app/Panes.h"
 #include "app/SummaryView.h"
-#include "log/LogPane.h"
 #include "scan/RepositoryState.h"
 #include "scan/DirectoryList.h"
 #include "scan/Scan.h"

@@ -29,7 +29,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "log/LogPane.h"
+#include "app/Panes.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
@@ -601,7 +601,8 @@ int scan(int argc, char** argv) {
             continue;
         }
         std::lock_guard<std::recursive_mutex> lock(tab->pane->mutex);  // printed in place: a pane may be huge
-        output.put(tab->pane->buf.begin(), size_t(tab->pane->buf.size()));
+        std::string_view text = tab->pane->view();
+        output.put(text.data(), text.size());
     }
     if (int failed = output.finish())
         return failed;

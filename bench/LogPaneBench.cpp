@@ -12,10 +12,11 @@
 #include <cstring>
 #include <latch>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
-#include "log/LogPane.h"
+#include "app/PaneView.h"
 #include "tests/Headless.h"
 
 namespace {
@@ -57,10 +58,7 @@ std::vector<std::string> linesOf(int thread) {
 
 // One line per addLog call, the way the scan writes a pane.
 double appendOnce(LogPane& pane, const std::vector<std::vector<std::string>>& lines) {
-    {
-        std::lock_guard<std::recursive_mutex> lock(pane.mutex);
-        pane.clear();
-    }
+    pane.clear();
     std::latch ready(threadCount + 1);
     std::vector<std::thread> threads;
     for (int t = 0; t < threadCount; t++)
@@ -165,14 +163,14 @@ int main(int argc, char** argv) {
         ui.frame([&] { drawTab(pane); });
     }
     framesToFilter(ui, pane);
-    if (strcmp(pane.filter.InputBuf, filterText) != 0) {
-        fprintf(stderr, "LogPaneBench: the filter box did not take the text (holds \"%s\")\n", pane.filter.InputBuf);
+    if (strcmp(pane.filter.input, filterText) != 0) {
+        fprintf(stderr, "LogPaneBench: the filter box did not take the text (holds \"%s\")\n", pane.filter.input);
         return 1;
     }
     int passing = 0;
-    for (int line = 0; line + 1 < pane.lineOffsets.Size; line++)
-        passing += pane.filter.PassFilter(pane.buf.begin() + pane.lineOffsets[line],
-                                          pane.buf.begin() + pane.lineOffsets[line + 1] - 1);
+    std::string text = pane.text();
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        passing += pane.filter.passes({std::string_view(text).substr(start, end - start)});
     if (passing != lineCount / 100) {
         fprintf(stderr, "LogPaneBench: %d lines pass the filter, not one in a hundred\n", passing);
         return 1;
@@ -191,8 +189,8 @@ int main(int argc, char** argv) {
         slowest.push_back(ms);
         frames.push_back(count + 1);
     }
-    if (strcmp(pane.filter.InputBuf, filterText) != 0) {
-        fprintf(stderr, "LogPaneBench: backspace left \"%s\" in the filter box\n", pane.filter.InputBuf);
+    if (strcmp(pane.filter.input, filterText) != 0) {
+        fprintf(stderr, "LogPaneBench: backspace left \"%s\" in the filter box\n", pane.filter.input);
         return 1;
     }
     printf("frame_ms_filter_change %.4f\n", median(slowest));

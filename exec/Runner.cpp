@@ -7,7 +7,7 @@
 #include <new>
 #include <string_view>
 
-#include "log/LogPane.h"
+#include "app/Panes.h"
 
 int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder) {
     // -1, as for a stopped child: callers take a negative result for a command

@@ -3,7 +3,7 @@
 #include <set>
 #include <vector>
 
-#include "log/LogPane.h"
+#include "app/Panes.h"
 #include "scan/DirectoryList.h"
 #include "scan/GitFolder.h"
 #include "scan/Scan.h"

@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "exec/Git.h"
-#include "log/LogPane.h"
+#include "app/Panes.h"
 #include "scan/DirectoryList.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"

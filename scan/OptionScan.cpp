@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "exec/Git.h"
-#include "log/LogPane.h"
+#include "app/Panes.h"
 #include "scan/DirectoryList.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"

@@ -1,5 +1,5 @@
 // The README scan thread: the start of each repository's README in "Read Me".
-#include "log/LogPane.h"
+#include "app/Panes.h"
 #include "scan/DirectoryList.h"
 #include "scan/ReadmeFile.h"
 #include "scan/Scan.h"

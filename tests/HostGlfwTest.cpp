@@ -17,7 +17,7 @@
 #include "app/App.h"
 #include "app/Fonts.h"
 #include "app/Host.h"
-#include "log/LogPane.h"
+#include "app/Panes.h"
 #include "app/FolderPicker.h"
 #include "tests/TestRepos.h"
 

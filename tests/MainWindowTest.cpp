@@ -13,8 +13,8 @@
 #include "app/Host.h"
 #include "app/MainWindow.h"
 #include "app/SummaryView.h"
+#include "app/Panes.h"
 #include "app/Theme.h"
-#include "log/LogPane.h"
 #include "app/FolderPicker.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
@@ -81,14 +81,10 @@ protected:
         for (std::vector<std::string>* list : {&titles, &opened, &pickerStarts})
             list->clear();
         scanState.abortRequested = false;
-        clear();
+        logsPane.clear();
         frames(2);
     }
     void TearDown() override { stopScan(); }
-    static void clear() {
-        std::lock_guard<std::recursive_mutex> lock(logsPane.mutex);
-        logsPane.clear();
-    }
 
     // Frames as the loop draws them, each followed by what waits for its end.
     void frames(int count) {
@@ -239,7 +235,7 @@ TEST_F(MainWindowTest, EachOptionBoxTicksWhatAScanRunsAndJobsStayInRange) {
         EXPECT_NE(logs.find(runs + std::string(" Scan Beginning")), std::string::npos) << box;
         EXPECT_EQ(logs.find(" Scan Beginning"), logs.rfind(" Scan Beginning")) << box;
         click(box, "/Options_");
-        clear();
+        logsPane.clear();
     }
     for (auto [typed, jobs] : {std::pair{"0", 1}, {"99", 64}, {"7", 7}}) {
         type(typed, Headless::window("Main")->GetID("Jobs"));

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "log/LogPane.h"
+#include "app/Panes.h"
 #include "tests/TestRepos.h"
 
 extern char** environ;

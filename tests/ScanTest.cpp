@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/LogPane.h"
+#include "app/Panes.h"
 #include "scan/Remote.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"

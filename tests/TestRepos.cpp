@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/LogPane.h"
+#include "app/Panes.h"
 #include "scan/ScanState.h"
 
 void isolateGit() {
@@ -45,10 +45,8 @@ FakeGit::~FakeGit() {
 }
 
 void resetScanState() {
-    for (const PaneTab& tab : paneTabs) {
-        std::lock_guard<std::recursive_mutex> lock(tab.pane->mutex);
+    for (const PaneTab& tab : paneTabs)
         tab.pane->clear();
-    }
     scanState.options.copyFrom(ScanOptions());
     scanState.abortRequested = false;
     scanState.scanPath[0] = '\0';

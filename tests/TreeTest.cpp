@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/LogPane.h"
+#include "app/Panes.h"
 #include "scan/Scan.h"
 #include "scan/ScanState.h"
 #include "tests/TempFolder.h"
