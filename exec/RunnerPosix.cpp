@@ -153,7 +153,7 @@ std::string findProgram(const char* name) {
 }
 
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
-                   const char* program, const ChildSettings* settings) {
+                   const char* program, const ChildSettings* settings, std::string* report) {
     output.clear();
     Capture capture;
 
@@ -273,7 +273,7 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     } else {
         // Someone else reaped our child (a SIGCHLD handler set to ignore, say):
         // no exit code exists, so report it rather than claim success.
-        result = reportMissingExitCode(commandLine, workingFolder);
+        result = reportMissingExitCode(commandLine, workingFolder, report);
     }
     return capture.end(output, result);
 }

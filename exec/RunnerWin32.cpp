@@ -163,7 +163,7 @@ std::string findProgram(const char* name) {
 }
 
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
-                   const char* program, const ChildSettings* settings) {
+                   const char* program, const ChildSettings* settings, std::string* report) {
     output.clear();
     Capture capture;
     std::string first(commandLine, strcspn(commandLine, " \t"));
@@ -269,7 +269,7 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     }
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.h, &exitCode))
-        return capture.end(output, reportMissingExitCode(commandLine, workingFolder));  // rather than claim success
+        return capture.end(output, reportMissingExitCode(commandLine, workingFolder, report));  // rather than claim success
     // What we ended gets a result of ours; a child that ended by itself keeps its exit code.
     bool endedByUs = exitCode == DWORD(-1);
     return capture.end(output, !endedByUs ? int32_t(exitCode)
