@@ -21,8 +21,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 struct FileDescriptor {
