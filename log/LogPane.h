@@ -10,6 +10,8 @@
 
 #include <imgui.h>
 
+#include "scan/ScanSink.h"
+
 // Any thread may append (addLog, write); only the user interface thread draws.
 // One recursive mutex guards every field: write holds it while calling addLog.
 struct LogPane {
@@ -91,9 +93,4 @@ struct PaneTab {
     const char* childName;
     LogPane* pane;
 };
-constexpr int paneCount = 7;
 extern const PaneTab paneTabs[paneCount];
-
-// The block ending line of every pane.
-constexpr const char* separator = "----------------------------------------------------------------";
-constexpr const char* separatorLine = "----------------------------------------------------------------\n";

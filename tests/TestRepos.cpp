@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "log/LogPane.h"
-#include "scan/ScanState.h"
 
 void isolateGit() {
     static TempFolder home;
@@ -42,18 +40,6 @@ FakeGit::FakeGit() : savedPath(getenv("PATH")) {
 FakeGit::~FakeGit() {
     setenv("PATH", savedPath.c_str(), 1);
     unsetenv("FAKEGIT_SCRIPTS");
-}
-
-void resetScanState() {
-    for (const PaneTab& tab : paneTabs) {
-        std::lock_guard<std::recursive_mutex> lock(tab.pane->mutex);
-        tab.pane->clear();
-    }
-    scanState.options.copyFrom(ScanOptions());
-    scanState.abortRequested = false;
-    scanState.scanPath[0] = '\0';
-    scanState.gitProgram.clear();
-    scanState.jobs = 1;
 }
 
 bool waitForFile(const std::string& path) {
