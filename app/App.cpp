@@ -12,8 +12,7 @@
 #include "app/Host.h"
 #include "app/MainWindow.h"
 #include "app/Theme.h"
-#include "scan/Scan.h"
-#include "scan/ScanState.h"
+#include "app/WindowScan.h"
 
 namespace {
 
@@ -91,12 +90,12 @@ int runApp(const char* folder) {
     bool animating = false;
     int settleFrames = framesAfterEvent;  // the first frames lay the window out
     for (;;) {
-        bool busy = scanState.busy(), minimised = host::isMinimised();
+        bool busy = scanBusy(), minimised = host::isMinimised();
         bool idle = minimised || (!animating && settleFrames == 0);
         host::Events events = host::handleEvents(idle ? (busy ? scanWaitSeconds : idleWaitSeconds) : 0);
         if (events == host::Events::closed) {
             // At once, so scan threads wind down while the window is torn down.
-            scanState.abortRequested = true;
+            requestStop();
             break;
         }
         if (minimised) {
@@ -104,7 +103,7 @@ int runApp(const char* folder) {
             continue;
         }
         notePanes();
-        noteText(scanState.scanPath);
+        noteText(lastScannedFolder());
         if (events == host::Events::some)
             settleFrames = framesAfterEvent;
         else if (settleFrames > 0)

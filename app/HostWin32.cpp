@@ -32,8 +32,7 @@
 #include "app/App.h"
 #include "app/Theme.h"
 #include "app/PaneView.h"
-#include "scan/Scan.h"
-#include "scan/ScanState.h"
+#include "app/WindowScan.h"
 
 extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -199,10 +198,8 @@ LRESULT WINAPI windowProcedure(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam
     }
     case WM_ENDSESSION:
         // The process ends when this returns: no git may be left behind.
-        if (wParam) {
-            scanState.abortRequested = true;
+        if (wParam)
             stopScan();
-        }
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);

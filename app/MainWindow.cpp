@@ -12,10 +12,9 @@
 #include "app/Host.h"
 #include "app/Panes.h"
 #include "app/SummaryView.h"
-#include "scan/RepositoryState.h"
+#include "app/WindowScan.h"
 #include "scan/DirectoryList.h"
-#include "scan/Scan.h"
-#include "scan/ScanState.h"
+#include "scan/RepositoryState.h"
 
 uint32_t frameCounter = 0;
 std::string windowTitle;
@@ -53,14 +52,6 @@ bool pressedBeforeFrame(int key) {
 
 void zoomBy(float factor) { zoom = std::clamp(zoom * factor, smallestZoom, largestZoom); }
 
-// The option flags are atomics shared with the scan threads; a check box
-// needs a plain bool for the length of the call.
-void checkbox(const char* label, std::atomic<bool>& flag) {
-    bool value = flag;
-    if (ImGui::Checkbox(label, &value))
-        flag = value;
-}
-
 // A scan reads the options once, when it starts: while it runs they are
 // shown disabled, and hovering them says why.
 void explainDisabled(bool busy) {
@@ -69,27 +60,27 @@ void explainDisabled(bool busy) {
 }
 
 void drawOptions() {
-    ScanOptions& options = scanState.options;
-    bool busy = scanState.busy();
+    ScanOptions& options = windowOptions();
+    bool busy = scanBusy();
     ImGui::BeginDisabled(busy);
     // 720 by 80 at the built-in font's size, growing with the text.
     float scale = ImGui::GetFontSize() / 13.0f;
     ImGui::BeginChild("Options", ImVec2(720 * scale, 80 * scale), true, optionsFlags);
     ImGui::BeginGroup();
-    checkbox("git fetch    ", options.fetchEnabled);
-    checkbox("git pull    ", options.pullEnabled);
-    checkbox("git submodule update    ", options.submoduleEnabled);
+    ImGui::Checkbox("git fetch    ", &options.fetchEnabled);
+    ImGui::Checkbox("git pull    ", &options.pullEnabled);
+    ImGui::Checkbox("git submodule update    ", &options.submoduleEnabled);
     ImGui::EndGroup();
     ImGui::SameLine();
     ImGui::BeginGroup();
-    checkbox("git status    ", options.statusEnabled);
-    checkbox("git remote    ", options.remoteEnabled);
-    checkbox("Run hooks    ", options.runHooks);
+    ImGui::Checkbox("git status    ", &options.statusEnabled);
+    ImGui::Checkbox("git remote    ", &options.remoteEnabled);
+    ImGui::Checkbox("Run hooks    ", &options.runHooks);
     ImGui::EndGroup();
     ImGui::SameLine();
     ImGui::BeginGroup();
-    checkbox("Display the first 256 bytes of README.MD/.txt", options.readmeEnabled);
-    checkbox("Nested repositories", options.nestedEnabled);
+    ImGui::Checkbox("Display the first 256 bytes of README.MD/.txt", &options.readmeEnabled);
+    ImGui::Checkbox("Nested repositories", &options.nestedEnabled);
     ImGui::EndGroup();
     ImGui::NewLine();
     ImGui::EndChild();
@@ -99,12 +90,12 @@ void drawOptions() {
 
 // How many repositories a scan works on at once; read when a scan starts.
 void drawJobs() {
-    int jobs = scanState.jobs;
-    bool busy = scanState.busy();
+    int& jobs = windowOptions().jobs;
+    bool busy = scanBusy();
     ImGui::BeginDisabled(busy);
     ImGui::SetNextItemWidth(ImGui::GetFontSize() * 6);
     if (ImGui::InputInt("Jobs", &jobs))
-        scanState.jobs = std::clamp(jobs, 1, maxJobs);
+        jobs = std::clamp(jobs, 1, maxJobs);
     ImGui::EndDisabled();
     explainDisabled(busy);
 }
@@ -122,27 +113,26 @@ void drawScanButtons() {
         rescanFolder();
     ImGui::EndDisabled();
     ImGui::SameLine();
-    ImGui::BeginDisabled(!scanState.busy());
+    ImGui::BeginDisabled(!scanBusy());
     if (ImGui::Button("Stop"))
         stopScan();
     ImGui::EndDisabled();
     // One at a time, through the desktop's asker when the user names none.
-    if (size_t waiting = scanState.busy() ? 0 : scanSummary.count(&RepositoryState::needsCredentials)) {
+    if (size_t waiting = scanBusy() ? 0 : summaryRecords().count(&RepositoryState::needsCredentials)) {
         ImGui::SameLine();
-        if (ImGui::Button(("Retry " + std::to_string(waiting) + " with credentials").c_str())) {
-            scanState.askPass = findProgram("ssh-askpass");
+        if (ImGui::Button(("Retry " + std::to_string(waiting) + " with credentials").c_str()))
             retryWithCredentials();
-        }
     }
 }
 
-// "N of M" while the option scan runs: N is the next repository to finish.
+// "N of M" while a scan runs: N is the next repository to finish, M those
+// found so far.
 std::string progressText() {
-    uint32_t count = scanState.repositoryCount;
-    if (!scanState.optionScanRunning || count == 0)
+    ScanProgress progress = scanBusy() ? currentScan()->progress() : ScanProgress();
+    if (progress.found == 0)
         return {};
-    uint32_t position = std::min(scanState.repositoriesDone + 1, count);
-    return std::to_string(position) + " of " + std::to_string(count);
+    uint32_t position = std::min(progress.done + 1, progress.found);
+    return std::to_string(position) + " of " + std::to_string(progress.found);
 }
 
 // Four steps a second, by Dear ImGui's clock.
@@ -151,13 +141,14 @@ char spinnerNow() { return spinner[int(ImGui::GetTime() * 4) % 4]; }
 // "5 of 12 done; working on repo-06, repo-07": the repositories in hand,
 // named below the scanned folder.
 std::string workText() {
-    uint32_t count = scanState.repositoryCount;
-    if (!scanState.optionScanRunning || count == 0)
+    ScanProgress progress = scanBusy() ? currentScan()->progress() : ScanProgress();
+    if (progress.found == 0)
         return {};
-    std::string text = std::to_string(scanState.repositoriesDone) + " of " + std::to_string(count) + " done";
-    std::string folder = std::string(scanState.scanPath) + pathSeparator;
+    std::string text = std::to_string(progress.done) + (progress.walking ? " done, " : " of ") +
+                       std::to_string(progress.found) + (progress.walking ? " found so far" : " done");
+    std::string folder = currentScan()->folder() + pathSeparator;
     const char* joint = "; working on ";
-    for (const std::string& repository : scanState.repositoriesInHand()) {
+    for (const std::string& repository : progress.inHand) {
         text += joint + (repository.starts_with(folder) ? repository.substr(folder.size()) : repository);
         joint = ", ";
     }
@@ -167,8 +158,8 @@ std::string workText() {
 // The status line and the window title share one spinner and one count.
 void drawStatus() {
     frameCounter++;
-    bool busy = scanState.busy();
-    ImGui::Text("Path: %s %c", scanState.scanPath, busy ? spinnerNow() : ' ');
+    bool busy = scanBusy();
+    ImGui::Text("Path: %s %c", currentScan() ? currentScan()->folder().c_str() : "", busy ? spinnerNow() : ' ');
     std::string work = workText();
     if (!work.empty()) {
         ImGui::SameLine();
@@ -324,7 +315,7 @@ bool drawMainWindow() {
 
 void showProgressInTitle() {
     std::string title = "repodeck", progress = progressText();
-    if (scanState.busy())
+    if (scanBusy())
         title += std::string(" ") + spinnerNow() + (progress.empty() ? "" : " " + progress);
     if (title != windowTitle) {
         host::setWindowTitle(title.c_str());

@@ -3,11 +3,11 @@
 LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
 
 const PaneTab paneTabs[paneCount] = {
-    {"Logs", "Logs", &logsPane},
-    {"Repositories", "Repos", &reposPane},
-    {"Updates", "Updates", &updatesPane},
-    {"Status", "Status", &statusPane},
-    {"Compacts", "Compacts", &compactPane},
-    {"Remotes", "Remotes", &remotesPane},
-    {"Read Me", "ReadMe", &readmePane},
+    {paneNames[int(Pane::logs)], "Logs", &logsPane},
+    {paneNames[int(Pane::repositories)], "Repos", &reposPane},
+    {paneNames[int(Pane::updates)], "Updates", &updatesPane},
+    {paneNames[int(Pane::status)], "Status", &statusPane},
+    {paneNames[int(Pane::compacts)], "Compacts", &compactPane},
+    {paneNames[int(Pane::remotes)], "Remotes", &remotesPane},
+    {paneNames[int(Pane::readme)], "ReadMe", &readmePane},
 };

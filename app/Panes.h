@@ -1,15 +1,15 @@
-// The window's seven log panes, in the order of their tabs.
+// The window's log panes, one for each Pane, in the order of their tabs.
 #pragma once
 
 #include "app/PaneView.h"
+#include "scan/ScanSink.h"
 
 extern LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
 
-// Tab order, for the user interface and repodeck-scan.
+// Indexed by Pane.
 struct PaneTab {
     const char* label;
     const char* childName;
     LogPane* pane;
 };
-constexpr int paneCount = 7;
 extern const PaneTab paneTabs[paneCount];

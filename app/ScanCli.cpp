@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -27,12 +28,10 @@
 #include <unistd.h>
 #endif
 
-#include <nlohmann/json.hpp>
-
-#include "app/Panes.h"
+#include "app/TerminalOutput.h"
+#include "log/PaneText.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
-#include "scan/ScanState.h"
 
 namespace {
 
@@ -81,6 +80,8 @@ const char usage[] =
 std::atomic<int> stopStatus{0};
 std::atomic<bool> hurry{false};
 static_assert(std::atomic<int>::is_always_lock_free);
+// The scan to stop from the system's thread (Windows' console events).
+std::atomic<Scan*> runningScan{nullptr};
 
 void stopWith(int status) {
     int expected = 0;
@@ -94,8 +95,8 @@ void stopWith(int status) {
 // ended here and now (the runner's job would end them with the process too).
 BOOL WINAPI onConsoleEvent(DWORD event) {
     stopWith(event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 130 : 129);
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        requestStop();
+    if (Scan* scan = runningScan.load(); scan && event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        scan->stop();
     return TRUE;
 }
 
@@ -133,320 +134,68 @@ bool sameIgnoringCase(const char* a, const char* b) {
     return *a == *b;
 }
 
-// How many bytes at text[i] a terminal would take as a control: 1 for C0 and
-// DEL (line feed and tab aside), 2 for a C1 control written in UTF-8, else 0.
-size_t controlAt(const char* text, size_t i, size_t length) {
-    auto byte = (unsigned char)text[i];
-    if (byte == '\n' || byte == '\t')
-        return 0;
-    if (byte < 0x20 || byte == 0x7f)
-        return 1;
-    if (byte == 0xc2 && i + 1 < length && (unsigned char)text[i + 1] >= 0x80 && (unsigned char)text[i + 1] <= 0x9f)
-        return 2;
-    return 0;
-}
-
-// Standard output, whose failures are never silent. On a terminal, control
-// characters are shown escaped (\x1b), so a folder name or a README cannot
-// drive the terminal; to a file or a pipe the bytes go as the panes hold them.
-class Output {
-public:
-    Output() : terminal(isatty(fileno(stdout)) != 0) {}
-
-    void put(const char* text, size_t length) {
-        if (!terminal)
-            return raw(text, length);
-        size_t start = 0;
-        for (size_t i = 0; i < length && !hurry;) {
-            size_t width = controlAt(text, i, length);
-            if (width == 0) {
-                i++;
-                continue;
-            }
-            raw(text + start, i - start);
-            for (size_t end = i + width; i < end; i++) {
-                char escaped[8];
-                snprintf(escaped, sizeof escaped, "\\x%02x", (unsigned char)text[i]);
-                raw(escaped, 4);
-            }
-            start = i;
-        }
-        raw(text + start, length - start);
-    }
-    void put(const std::string& text) { put(text.data(), text.size()); }
-    void putCode(const char* sequence) { raw(sequence, strlen(sequence)); }  // never escaped
-    // JSON, whose strings carry their controls escaped already.
-    void putAsIs(const std::string& text) { raw(text.data(), text.size()); }
-    bool failed() const { return error != 0; }
-    void flush() {
-        if (!error && fflush(stdout) != 0)
-            error = errno;
-    }
-
-    // 0 when everything was written; otherwise the exit status, after one
-    // line on standard error (none for a reader that went away).
-    int finish() {
-        if (fflush(stdout) != 0 && !error)
-            error = errno;
-        if (!error)
-            return 0;
-        if (error == EPIPE)
-            return 141;  // as a program ended by the broken pipe
-        fprintf(stderr, "repodeck-scan: cannot write the output: %s\n", strerror(error));
-        return 1;
-    }
-
-private:
-    void raw(const char* bytes, size_t length) {
-        if (!error && length > 0 && fwrite(bytes, 1, length, stdout) != length)
-            error = errno ? errno : EIO;
-    }
-
-    bool terminal;
-    int error = 0;
-};
-
-using Json = nlohmann::ordered_json;  // keys in the order written: "path" first
-
-bool validUtf8(const std::string& text) {
-    try {
-        (void)Json(text).dump();
-        return true;
-    } catch (const Json::type_error&) {
-        return false;
-    }
-}
-
-std::string hex(const std::string& bytes) {
-    std::string text;
-    for (unsigned char byte : bytes)
-        text += "0123456789abcdef"[byte >> 4], text += "0123456789abcdef"[byte & 15];
-    return text;
-}
-
-// One repository's line of --json; the README lists every key. Controls that
-// JSON lets through (DEL, C1 in UTF-8) are written \u00XX too: valid JSON,
-// and harmless to a terminal.
-std::string jsonLine(const RepositoryState& state) {
-    static const char* const names[operationCount] = {"status", "remote", "fetch", "pull", "submodule"};
-    auto orNull = [](const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); };
-    Json row = {{"path", state.path}};
-    // Bytes that are not UTF-8 show replaced; "...Hex" keeps them.
-    if (!validUtf8(state.path))
-        row["pathHex"] = hex(state.path);
-    if (state.summarized) {
-        row.update({{"branch", orNull(state.branch)}, {"detached", state.detached}, {"commit", orNull(state.commit)},
-                    {"upstream", orNull(state.upstream)}, {"ahead", state.ahead}, {"behind", state.behind},
-                    {"upstreamGone", state.upstreamGone}, {"staged", state.staged}, {"changed", state.changed},
-                    {"untracked", state.untracked}, {"conflicted", state.conflicted}, {"stashes", state.stashes},
-                    {"inProgress", orNull(state.inProgress)}});
-        row["head"] = orNull(state.head);
-        row["noUpstream"] = state.noUpstream;
-        if (!validUtf8(state.branch))
-            row["branchHex"] = hex(state.branch);
-    }
-    for (int i = 0; i < operationCount; i++)
-        if (state.operations[i].ran) {
-            row[names[i]] = {{"exitCode", state.operations[i].exitCode}, {"message", state.operations[i].message}};
-            if (state.operations[i].needsCredentials)
-                row[names[i]]["needsCredentials"] = true;
-            if (state.operations[i].skipped)
-                row[names[i]]["skipped"] = true;
-        }
-    if (state.operations[fetchOperation].ran)
-        row["fetchedRefs"] = state.fetchedRefs;
-    if (state.operations[pullOperation].ran)
-        row["pulledCommits"] = state.pulledCommits;
-    if (state.operations[submoduleOperation].ran)
-        row["submodulesUpdated"] = state.submodulesUpdated;
-    row["problem"] = orNull(state.problem);
-    row["stop"] = orNull(state.stop);
-    row["trust"] = state.trust;
-    row["needsCredentials"] = state.needsCredentials();
-    row["needsAttention"] = state.needsAttention();
-    std::string line = row.dump(-1, ' ', false, Json::error_handler_t::replace), escaped;
-    for (size_t i = 0; i < line.size(); i++) {
-        size_t width = controlAt(line.data(), i, line.size());
-        if (width == 0) {
-            escaped += line[i];
-            continue;
-        }
-        char code[8];
-        i += width - 1;  // a C1 control is its second byte's code
-        snprintf(code, sizeof code, "\\u00%02x", (unsigned char)line[i]);
-        escaped += code;
-    }
-    return escaped + "\n";
-}
-
-size_t count(const std::vector<RepositoryState>& rows, bool (RepositoryState::*test)() const) {
-    return size_t(std::count_if(rows.begin(), rows.end(), [&](const RepositoryState& row) { return (row.*test)(); }));
-}
-
-std::string totalsLine(const std::vector<RepositoryState>& rows) {
-    Json totals = {{"repositories", rows.size()},
-                   {"needAttention", count(rows, &RepositoryState::needsAttention)},
-                   {"failed", count(rows, &RepositoryState::failed)}};
-    return Json{{"totals", totals}}.dump() + "\n";
-}
-
-// Columns a terminal gives text: two for a wide character (East Asian wide
-// and full-width forms, emoji), none for a combining mark, else one.
-size_t displayWidth(const std::string& text) {
-    size_t width = 0;
-    for (size_t i = 0; i < text.size();) {
-        auto byte = (unsigned char)text[i];
-        size_t length = byte < 0xc0 ? 1 : byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : 2;
-        char32_t c = length == 1 ? byte : byte & (0x7f >> length);
-        for (size_t k = 1; k < length; k++)
-            if (i + k < text.size() && ((unsigned char)text[i + k] & 0xc0) == 0x80)
-                c = (c << 6) | ((unsigned char)text[i + k] & 0x3f);
-            else
-                length = 1;  // not UTF-8: one byte, shown as one replacement character
-        i += length;
-        bool combining = (c >= 0x300 && c <= 0x36f) || (c >= 0x200b && c <= 0x200f) || (c >= 0xfe00 && c <= 0xfe0f);
-        bool wide = (c >= 0x1100 && c <= 0x115f) || (c >= 0x2e80 && c <= 0xa4cf && c != 0x303f) ||
-                    (c >= 0xac00 && c <= 0xd7a3) || (c >= 0xf900 && c <= 0xfaff) || (c >= 0xfe30 && c <= 0xfe4f) ||
-                    (c >= 0xff00 && c <= 0xff60) || (c >= 0xffe0 && c <= 0xffe6) || (c >= 0x1f300 && c <= 0x1f64f) ||
-                    (c >= 0x1f900 && c <= 0x1f9ff) || (c >= 0x20000 && c <= 0x3fffd);
-        width += combining ? 0 : wide ? 2 : 1;
-    }
-    return width;
-}
-
-// The escape sequence that gives a Summary line its row's colour in the window.
-const char* ansiColour(RepositoryState::Tone tone) {
-    switch (tone) {
-    case RepositoryState::Tone::stopped: return "\x1b[90m";  // grey
-    case RepositoryState::Tone::failed: return "\x1b[31m";  // red
-    case RepositoryState::Tone::unread: break;
-    case RepositoryState::Tone::changed: return "\x1b[33m";  // yellow
-    case RepositoryState::Tone::moved: return "\x1b[94m";    // light blue
-    case RepositoryState::Tone::clean: return "\x1b[32m";    // green
-    }
-    return "";
-}
-
-// The Summary pane: a legend, then an aligned table with one line per
-// repository, "*" first on the lines that need attention.
-void printSummary(Output& output, const std::vector<RepositoryState>& rows, bool colour) {
-    std::vector<std::vector<std::string>> cells(1);
-    for (const char* name : summaryColumnNames)
-        cells[0].push_back(name);
-    for (const RepositoryState& row : rows) {
-        cells.emplace_back();
-        for (int column = 0; column < summaryColumnCount; column++) {
-            std::string cell = summaryCell(row, SummaryColumn(column));
-            for (size_t at; (at = cell.find_first_of("\r\n")) != std::string::npos;)  // one line per repository
-                cell.replace(at, 1, cell[at] == '\n' ? "\\n" : "\\r");
-            cells.back().push_back(cell);
-        }
-    }
-    size_t widths[summaryColumnCount] = {};
-    for (const auto& line : cells)
-        for (int column = 0; column < summaryColumnCount; column++)
-            widths[column] = std::max(widths[column], displayWidth(line[column]));
-    output.put("Changes: +staged ~changed ?untracked !conflicted. Upstream: \u2191ahead \u2193behind. "
-               "* needs attention.\n");
-    for (size_t i = 0; i < cells.size(); i++) {
-        std::string line = i > 0 && rows[i - 1].needsAttention() ? "* " : "  ";
-        for (int column = 0; column < summaryColumnCount; column++)
-            line += cells[i][column] + std::string(widths[column] - displayWidth(cells[i][column]) + 2, ' ');
-        line.erase(line.find_last_not_of(' ') + 1);
-        const char* code = colour && i > 0 ? ansiColour(rows[i - 1].tone()) : "";
-        output.putCode(code);
-        output.put(line);
-        output.putCode(*code ? "\x1b[m\n" : "\n");
-    }
-}
-
-// --color=auto: colours only for a terminal that reads them.
-bool colourWanted() {
-    const char* noColour = getenv("NO_COLOR");
-    if (!isatty(fileno(stdout)) || (noColour && *noColour))
-        return false;
-#ifdef _WIN32
-    // Windows' console takes ANSI colours only once told to.
-    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    return GetConsoleMode(console, &mode) && SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-#else
-    const char* term = getenv("TERM");
-    return !term || strcmp(term, "dumb") != 0;
-#endif
-}
-
-// While the user answers git's prompts on the terminal.
-std::atomic<bool> asking{false};
-
-void showProgress(bool& shown) {
-    if (asking)
-        return;
-    char line[96];
-    if (scanState.mainScanRunning)
-        snprintf(line, sizeof line, "repodeck-scan: finding repositories");
-    else if (scanState.optionScanRunning || scanState.readmeScanRunning)
-        snprintf(line, sizeof line, "repodeck-scan: running git: %u of %u repositories done",
-                 unsigned(scanState.repositoriesDone), unsigned(scanState.repositoryCount));
-    else
-        return;
-    fprintf(stderr, "\r%-78s", line);
-    shown = true;
-}
-
-// Runs on a thread of its own while the main thread waits for the scan, so a
-// stop signal can end the running git child at once.
-struct ScanEnd {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool done = false;
-};
-
-// --json: prints the records that are new since the last call, in order.
-struct JsonPrinter {
-    Output& output;
-    size_t printed = 0;
-    void printNew() {
-        uint64_t scan;
-        for (const RepositoryState& row : scanSummary.since(printed, scan)) {
-            output.putAsIs(jsonLine(row));
-            printed++;
-        }
-        output.flush();
-    }
-};
-
-void watch(ScanEnd& end, bool progress, JsonPrinter* json) {
-    bool stopped = false, shown = false;
-    std::unique_lock<std::mutex> lock(end.mutex);
-    while (!end.done) {
-        if (json && !stopped)
-            json->printNew();  // each record as soon as it is done
-        // A reader gone away, a full disk: nobody sees the rest, so it stops.
-        if ((stopStatus || (json && json->output.failed())) && !stopped) {
-            requestStop();
-            stopped = true;
-        }
-        if (progress)
-            showProgress(shown);
-        // Woken at once when the scan ends, so the panes print without delay.
-        end.changed.wait_for(lock, std::chrono::milliseconds(50));
-    }
-    if (shown)
-        fprintf(stderr, "\r%-78s\r", "");
-}
-
-// The whole run; main only adds the last word on memory.
-int scan(int argc, char** argv) {
-#ifdef _WIN32
-    // The panes are printed byte for byte: no CR added before each line end.
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    ScanOptions& options = scanState.options;
-    std::vector<const PaneTab*> panes;  // null for the Summary
+// What the command line asks for.
+struct Request {
+    ScanOptions options;
+    const char* folder = nullptr;
+    std::vector<int> panes;  // in the order given; paneCount for the Summary
     bool json = false, ask = false, exitCode = false;
     const char* colour = "auto";
-    const char* folder = nullptr;
+};
+
+// The switches that only set an option.
+bool takeSwitch(const char* arg, Request& request) {
+    ScanOptions& options = request.options;
+    struct Switch {
+        const char* name;
+        bool* flag;
+        bool value;
+    } switches[] = {
+        {"--status", &options.statusEnabled, true},   {"--remote", &options.remoteEnabled, true},
+        {"--fetch", &options.fetchEnabled, true},     {"--no-fetch", &options.fetchEnabled, false},
+        {"--pull", &options.pullEnabled, true},       {"--submodule", &options.submoduleEnabled, true},
+        {"--readme", &options.readmeEnabled, true},   {"--nested", &options.nestedEnabled, true},
+        {"--run-hooks", &options.runHooks, true},     {"--ask", &request.ask, true},
+        {"--json", &request.json, true},              {"--exit-code", &request.exitCode, true},
+    };
+    for (const Switch& known : switches)
+        if (!strcmp(arg, known.name)) {
+            *known.flag = known.value;
+            return true;
+        }
+    return false;
+}
+
+// An option with a value, at argv[i]; i moves past the value. -1 when taken,
+// else the exit status of a usage error.
+int takeValue(int argc, char** argv, int& i, Request& request) {
+    const char* arg = argv[i];
+    if (!strcmp(arg, "--color") || !strncmp(arg, "--color=", 8)) {
+        request.colour = arg[7] ? arg + 8 : "always";
+        if (strcmp(request.colour, "auto") && strcmp(request.colour, "always") && strcmp(request.colour, "never"))
+            return usageError("--color takes auto, always or never: ", arg);
+    } else if (!strcmp(arg, "--jobs")) {
+        char* end = nullptr;
+        long jobs = ++i < argc ? strtol(argv[i], &end, 10) : -1;
+        if (!end || *end || end == argv[i] || jobs < 0 || jobs > maxJobs)
+            return usageError("--jobs needs a number from 0 to 64", "");
+        request.options.jobs = jobs == 0 ? std::clamp(int(std::thread::hardware_concurrency()), 2, 16) : int(jobs);
+    } else {  // --pane
+        if (++i == argc)
+            return usageError("--pane needs a pane name", "");
+        int found = sameIgnoringCase("Summary", argv[i]) ? paneCount : -1;
+        for (int pane = 0; pane < paneCount; pane++)
+            if (sameIgnoringCase(paneNames[pane], argv[i]))
+                found = pane;
+        if (found < 0)
+            return usageError("no such pane: ", argv[i]);
+        request.panes.push_back(found);
+    }
+    return -1;
+}
+
+// -1 to go on and scan, else the exit status.
+int parseArguments(int argc, char** argv, Request& request) {
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
         if (!strcmp(arg, "--help")) {
@@ -455,81 +204,194 @@ int scan(int argc, char** argv) {
         } else if (!strcmp(arg, "--version")) {
             puts("repodeck-scan " REPODECK_VERSION);
             return 0;
-        } else if (!strcmp(arg, "--status")) {
-            options.statusEnabled = true;
-        } else if (!strcmp(arg, "--remote")) {
-            options.remoteEnabled = true;
-        } else if (!strcmp(arg, "--fetch")) {
-            options.fetchEnabled = true;
-        } else if (!strcmp(arg, "--no-fetch")) {
-            options.fetchEnabled = false;
-        } else if (!strcmp(arg, "--pull")) {
-            options.pullEnabled = true;
-        } else if (!strcmp(arg, "--submodule")) {
-            options.submoduleEnabled = true;
-        } else if (!strcmp(arg, "--readme")) {
-            options.readmeEnabled = true;
-        } else if (!strcmp(arg, "--nested")) {
-            options.nestedEnabled = true;
-        } else if (!strcmp(arg, "--run-hooks")) {
-            options.runHooks = true;
-        } else if (!strcmp(arg, "--ask")) {
-            ask = true;
-        } else if (!strcmp(arg, "--json")) {
-            json = true;
-        } else if (!strcmp(arg, "--exit-code")) {
-            exitCode = true;
-        } else if (!strcmp(arg, "--color") || !strncmp(arg, "--color=", 8)) {
-            colour = arg[7] ? arg + 8 : "always";
-            if (strcmp(colour, "auto") && strcmp(colour, "always") && strcmp(colour, "never"))
-                return usageError("--color takes auto, always or never: ", arg);
-        } else if (!strcmp(arg, "--jobs")) {
-            char* end = nullptr;
-            long jobs = ++i < argc ? strtol(argv[i], &end, 10) : -1;
-            if (!end || *end || end == argv[i] || jobs < 0 || jobs > maxJobs)
-                return usageError("--jobs needs a number from 0 to 64", "");
-            if (jobs == 0)
-                jobs = std::clamp(long(std::thread::hardware_concurrency()), 2L, 16L);
-            scanState.jobs = int(jobs);
-        } else if (!strcmp(arg, "--pane")) {
-            if (++i == argc)
-                return usageError("--pane needs a pane name", "");
-            const PaneTab* found = nullptr;
-            for (const PaneTab& tab : paneTabs)
-                if (sameIgnoringCase(tab.label, argv[i]))
-                    found = &tab;
-            if (!found && !sameIgnoringCase("Summary", argv[i]))
-                return usageError("no such pane: ", argv[i]);
-            panes.push_back(found);
+        } else if (takeSwitch(arg, request)) {
+        } else if (!strcmp(arg, "--color") || !strncmp(arg, "--color=", 8) || !strcmp(arg, "--jobs") ||
+                   !strcmp(arg, "--pane")) {
+            if (int status = takeValue(argc, argv, i, request); status >= 0)
+                return status;
         } else if (!strcmp(arg, "--")) {
             if (i + 1 < argc)
-                folder = argv[++i];
+                request.folder = argv[++i];
             if (i + 1 < argc)
                 return usageError("more than one folder given: ", argv[i + 1]);
         } else if (arg[0] == '-' && arg[1]) {
             return usageError("unknown option: ", arg);
-        } else if (folder) {
+        } else if (request.folder) {
             return usageError("more than one folder given: ", arg);
         } else {
-            folder = arg;
+            request.folder = arg;
         }
     }
-    if (!folder)
+    if (!request.folder)
         return usageError("no folder given", "");
     std::error_code error;
-    if (!std::filesystem::is_directory(folder, error))
-        return usageError(std::filesystem::exists(folder, error) ? "not a folder: " : "no such folder: ", folder);
-    if (strlen(folder) >= sizeof scanState.scanPath)
-        return usageError("folder path too long: ", folder);
-    if (json && !panes.empty())
+    if (!std::filesystem::is_directory(request.folder, error))
+        return usageError(std::filesystem::exists(request.folder, error) ? "not a folder: " : "no such folder: ",
+                          request.folder);
+    if (request.json && !request.panes.empty())
         return usageError("--json prints no panes: ", "leave out --pane");
-    if (panes.empty() && !json)
-        for (const PaneTab& tab : paneTabs)
-            panes.push_back(&tab);
-    for (const PaneTab& tab : paneTabs)  // only what will be printed is kept
-        tab.pane->discarded = std::find(panes.begin(), panes.end(), &tab) == panes.end();
+    if (request.panes.empty() && !request.json)
+        for (int pane = 0; pane < paneCount; pane++)
+            request.panes.push_back(pane);
     // The extra state command per repository only when something shows it.
-    options.summaryEnabled = json || exitCode || std::find(panes.begin(), panes.end(), nullptr) != panes.end();
+    request.options.summaryEnabled = request.json || request.exitCode ||
+                                     std::count(request.panes.begin(), request.panes.end(), paneCount);
+    return -1;
+}
+
+// The panes that will be printed keep their text; the others keep nothing.
+class PrintedPanes : public ScanSink {
+public:
+    explicit PrintedPanes(const std::vector<int>& printed) {
+        for (int pane : printed)
+            if (pane < paneCount)
+                kept[pane] = true;
+    }
+    bool keeps(Pane pane) const override { return kept[int(pane)]; }
+    void text(Pane pane, std::string_view text) override {
+        if (kept[int(pane)])
+            panes[int(pane)].append(text.data(), text.size());
+    }
+    PaneText panes[paneCount];
+
+private:
+    bool kept[paneCount] = {};
+};
+
+// While the user answers git's prompts on the terminal.
+std::atomic<bool> asking{false};
+
+void showProgress(const Scan& scan, bool& shown) {
+    if (asking || !scan.running())
+        return;
+    ScanProgress progress = scan.progress();
+    char line[96];
+    if (progress.walking)
+        snprintf(line, sizeof line, "repodeck-scan: finding repositories: %u found, %u done", unsigned(progress.found),
+                 unsigned(progress.done));
+    else
+        snprintf(line, sizeof line, "repodeck-scan: running git: %u of %u repositories done", unsigned(progress.done),
+                 unsigned(progress.found));
+    fprintf(stderr, "\r%-78s", line);
+    shown = true;
+}
+
+// Runs on a thread of its own while the main thread waits for the scan: it
+// ends every git at once on a stop signal, prints each JSON line as soon as
+// its record is done, and keeps the progress line.
+class Watcher {
+public:
+    Watcher(Scan& scan, Output& output, bool json) : scan(scan), output(output), json(json) {}
+
+    void run() {
+        bool stopped = false, shown = false, progress = isatty(fileno(stderr)) != 0;
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!done) {
+            if (json && !stopped)
+                printNew();
+            // A reader gone away, a full disk: nobody sees the rest, so it stops.
+            if ((stopStatus || (json && output.failed())) && !stopped) {
+                scan.stop();
+                stopped = true;
+            }
+            if (progress)
+                showProgress(scan, shown);
+            // Woken at once when the scan ends, so the panes print without delay.
+            changed.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        if (shown)
+            fprintf(stderr, "\r%-78s\r", "");
+    }
+    void end() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        changed.notify_one();
+    }
+    // The records new or replaced since the last call (a retried repository
+    // again: the later line holds), in list order.
+    void printNew() {
+        for (const auto& [place, row] : scan.records().changedSince(printed, printed))
+            output.putAsIs(jsonLine(row));
+        output.flush();
+    }
+
+private:
+    Scan& scan;
+    Output& output;
+    bool json;
+    uint64_t printed = 0;  // the records' generation printed
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+};
+
+// The scan, the retry that --ask asks for, and the watcher beside them.
+// False when the watcher could not start.
+bool runScan(Scan& scan, const Request& request, Watcher& watcher) {
+    std::thread watching;
+    try {
+        watching = std::thread(&Watcher::run, &watcher);
+    } catch (const std::system_error& failure) {
+        fprintf(stderr, "repodeck-scan: cannot start a thread: %s\n", failure.what());
+        return false;
+    }
+    runningScan = &scan;
+    std::exception_ptr failure;  // memory that ran out: the watcher is joined first
+    try {
+        if (scan.start()) {
+            scan.wait();
+            std::vector<std::string> retry = request.ask && !stopStatus ? scan.needingCredentials() : std::vector<std::string>();
+            if (!retry.empty()) {
+                asking = true;  // no progress line over the prompts
+                fprintf(stderr, "repodeck-scan: %zu repositories want credentials; asking for each in turn\n", retry.size());
+                scan.runOn(retry, true);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        failure = std::current_exception();
+    }
+    runningScan = nullptr;
+    watcher.end();
+    watching.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    return true;
+}
+
+// The exit status after the output is written.
+int outcome(const Scan& scan, const Request& request) {
+    if (stopStatus)
+        return stopStatus;
+    if (scan.outOfMemory()) {
+        fputs("repodeck-scan: out of memory; Logs says where the scan ended\n", stderr);
+        return 1;
+    }
+    if (scan.gitRan() && request.exitCode) {
+        std::vector<RepositoryState> rows = scan.records().all();
+        auto any = [&](bool (RepositoryState::*test)() const) {
+            return std::any_of(rows.begin(), rows.end(), [&](const RepositoryState& row) { return (row.*test)(); });
+        };
+        return any(&RepositoryState::failed) ? 4 : any(&RepositoryState::needsAttention) ? 3 : 0;
+    }
+    if (scan.gitRan())
+        return 0;
+    // Logs, which may not be printed, says more.
+    fprintf(stderr, "repodeck-scan: %s\n",
+            scan.gitMissing() ? "no git program on the search path" : "no git command could run; Logs says why");
+    return 1;
+}
+
+// The whole run; main only adds the last word on memory.
+int scan(int argc, char** argv) {
+#ifdef _WIN32
+    // The panes are printed byte for byte: no CR added before each line end.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    Request request;
+    if (int status = parseArguments(argc, argv, request); status >= 0)
+        return status;
     // Checked before the scan, which would otherwise run for nothing (and the
     // first pipe it made could take standard output's number).
     struct stat outputInfo;
@@ -537,93 +399,38 @@ int scan(int argc, char** argv) {
         fprintf(stderr, "repodeck-scan: cannot write the output: %s\n", strerror(errno));
         return 1;
     }
-
     handleStops();
 
-    Output output;
-    JsonPrinter printer{output, 0};
-    ScanEnd end;
-    std::thread watcher;
-    try {
-        watcher = std::thread(watch, std::ref(end), isatty(fileno(stderr)) != 0, json ? &printer : nullptr);
-    } catch (const std::system_error& failure) {
-        fprintf(stderr, "repodeck-scan: cannot start a thread: %s\n", failure.what());
+    PrintedPanes panes(request.panes);
+    Scan scan(request.folder, request.options, panes);
+    Output output(hurry);
+    Watcher watcher(scan, output, request.json);
+    if (!runScan(scan, request, watcher))
         return 1;
-    }
-    RepositoryList retry;  // with --ask, the repositories asked again
-    bool gitRan = false, started = false;
-    try {
-        started = startMainScan(folder);
-    } catch (const std::bad_alloc&) {
-        scanState.outOfMemory = true;  // before the watcher ends: nothing may leave this block unjoined
-    }
-    if (started) {
-        if (scanState.mainScanThread.joinable())
-            scanState.mainScanThread.join();
-        gitRan = scanState.optionScanThread.joinable();  // started only after git --version worked
-        waitForScan();
-        retry = ask && !stopStatus ? needingCredentials() : RepositoryList();
-        if (!retry.empty()) {
-            asking = true;  // no progress line over the prompts
-            fprintf(stderr, "repodeck-scan: %zu repositories want credentials; asking for each in turn\n", retry.size());
-            optionScan(retry, true);
-        }
-    }
-    {
-        std::lock_guard<std::mutex> lock(end.mutex);
-        end.done = true;
-    }
-    end.changed.notify_one();
-    watcher.join();
-    stopScan();  // nothing is left to wait for; this empties the slots and flags
     if (stopStatus)
-        reportStopped();
+        panes.text(Pane::logs, "Scan Stopped !!!\n");
 
-    if (json && !hurry) {
-        printer.printNew();
-        // A retried repository's record replaced its first one: printed again, the later line holds.
-        uint64_t scan;
-        std::vector<RepositoryState> rows = scanSummary.since(0, scan);
-        for (const RepositoryState& row : rows)
-            if (std::find(retry.begin(), retry.end(), row.path) != retry.end())
-                output.putAsIs(jsonLine(row));
-        output.putAsIs(totalsLine(rows));
+    if (request.json && !hurry) {
+        watcher.printNew();
+        output.putAsIs(totalsLine(scan.records().all()));
     }
-    for (const PaneTab* tab : panes) {
+    bool colour = !strcmp(request.colour, "always") || (!strcmp(request.colour, "auto") && colourWanted());
+    for (int pane : request.panes) {
         if (hurry)
             break;
-        if (panes.size() > 1)
-            output.put("== " + std::string(tab ? tab->label : "Summary") + " ==\n");
-        if (!tab) {
-            uint64_t scan;
-            printSummary(output, scanSummary.since(0, scan),
-                         !strcmp(colour, "always") || (!strcmp(colour, "auto") && colourWanted()));
+        if (request.panes.size() > 1)
+            output.put("== " + std::string(pane < paneCount ? paneNames[pane] : "Summary") + " ==\n");
+        if (pane == paneCount) {
+            printSummary(output, scan.records().all(), colour);
             continue;
         }
-        std::lock_guard<std::recursive_mutex> lock(tab->pane->mutex);  // printed in place: a pane may be huge
-        std::string_view text = tab->pane->view();
-        output.put(text.data(), text.size());
+        PaneText& text = panes.panes[pane];
+        std::lock_guard<std::recursive_mutex> lock(text.mutex);  // printed in place: a pane may be huge
+        output.put(text.view().data(), text.view().size());
     }
     if (int failed = output.finish())
         return failed;
-
-    if (stopStatus)
-        return stopStatus;
-    if (scanState.outOfMemory) {
-        fputs("repodeck-scan: out of memory; Logs says where the scan ended\n", stderr);
-        return 1;
-    }
-    if (gitRan && exitCode) {
-        uint64_t scan;
-        std::vector<RepositoryState> rows = scanSummary.since(0, scan);
-        return count(rows, &RepositoryState::failed) ? 4 : count(rows, &RepositoryState::needsAttention) ? 3 : 0;
-    }
-    if (gitRan)
-        return 0;
-    // Logs, which may not be printed, says more.
-    fprintf(stderr, "repodeck-scan: %s\n", started && scanState.gitProgram.empty() ? "no git program on the search path"
-                                                                                     : "no git command could run; Logs says why");
-    return 1;
+    return outcome(scan, request);
 }
 
 }  // namespace

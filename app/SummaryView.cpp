@@ -12,15 +12,18 @@
 #include "app/Fonts.h"
 
 #include "app/Host.h"
+#include "app/WindowScan.h"
 #include "log/TextFilter.h"
 #include "scan/RepositoryState.h"
+#include "scan/SummaryCells.h"
 
 namespace {
 
 // What the tab shows, user interface thread only: the rows so far, and the
 // order of those that pass the filters.
 struct SummaryView {
-    uint64_t scan = ~uint64_t(0);
+    uint64_t scan = ~uint64_t(0);  // the scan's number, and its records' generation, the rows are of
+    uint64_t generation = 0;
     std::vector<RepositoryState> rows;
     std::vector<int> shown;
     TextFilter filter;
@@ -34,20 +37,23 @@ struct SummaryView {
 SummaryView view;
 
 void takeNewRows() {
-    uint64_t scan;
-    std::vector<RepositoryState> added = scanSummary.since(view.rows.size(), scan);
-    if (scan != view.scan) {  // a new scan: start over
-        view.scan = scan;
+    if (scanNumber() != view.scan) {  // a new scan: start over
+        view.scan = scanNumber();
+        view.generation = 0;
         view.rows.clear();
-        added = scanSummary.since(0, scan);
         view.dirty = true;
     }
-    view.dirty |= !added.empty();
+    // A record comes once when done, and again in its place when a retry replaces it.
+    std::vector<std::pair<size_t, RepositoryState>> changed = summaryRecords().changedSince(view.generation, view.generation);
+    view.dirty |= !changed.empty();
     view.refit |= view.dirty;
-    for (const RepositoryState& row : added)
+    for (auto& [place, row] : changed) {
         for (int column = 0; column < summaryColumnCount; column++)
             noteText(summaryCell(row, SummaryColumn(column)));
-    std::move(added.begin(), added.end(), std::back_inserter(view.rows));
+        if (place >= view.rows.size())
+            view.rows.resize(place + 1);
+        view.rows[place] = std::move(row);
+    }
 }
 
 // Counts sort as numbers, then by the cell's text; the other columns by

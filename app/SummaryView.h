@@ -5,7 +5,7 @@
 
 #include "scan/RepositoryState.h"
 
-// Inside the tab; user interface thread only. Rows come from scanSummary as
+// Inside the tab; user interface thread only. Rows come from the window's scan as
 // each repository is done. focusFilter puts the keyboard into the filter box (Ctrl+F).
 void drawSummary(bool focusFilter = false);
 

@@ -7,19 +7,13 @@
 #include <new>
 #include <string_view>
 
-#include "app/Panes.h"
-
-int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder) {
+int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder, std::string* report) {
     // -1, as for a stopped child: callers take a negative result for a command
     // that did not run, never for a success.
     constexpr int32_t result = -1;
-    logsPane.write("[PROBLEM]: ");
-    logsPane.write(uint32_t(result));
-    logsPane.write("\n");
-    logsPane.write(commandLine);
-    logsPane.write("\n");
-    logsPane.write(workingFolder ? workingFolder : "(current folder)");
-    logsPane.write("\n");
+    if (report)
+        *report = "[PROBLEM]: " + std::to_string(uint32_t(result)) + "\n" + commandLine + "\n" +
+                  (workingFolder ? workingFolder : "(current folder)") + "\n";
     return result;
 }
 

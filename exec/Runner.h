@@ -76,8 +76,13 @@ struct ChildSettings {
 // the captured bytes, zero bytes too (at most keptOutputLimit, then one line
 // saying how many were not kept), for a result of the runner's own one line
 // "[repodeck] ..." saying what happened, and one closing zero character.
+//
+// The runner writes no pane. When no exit code can be had (someone else
+// reaped the child), the result is -1 and *report, when given, gets the
+// "[PROBLEM]: " lines naming the command and its folder, for the caller's log.
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
-                   const char* program = nullptr, const ChildSettings* settings = nullptr);
+                   const char* program = nullptr, const ChildSettings* settings = nullptr,
+                   std::string* report = nullptr);
 
 constexpr int32_t stoppedResult = -1;        // a stop ended it (not a failure)
 constexpr int32_t folderFailedResult = -62;  // the working folder could not be entered
@@ -103,9 +108,9 @@ constexpr size_t keptOutputLimit = size_t(16) << 20;
 // repository above it, outside the folder the user chose; then the
 // settings' own variables. One entry per name.
 std::vector<std::string> childVariables(const char* workingFolder, const ChildSettings* settings);
-// When no exit code can be had: writes the "[PROBLEM]: " report to logsPane
-// and returns the result for it, -1.
-int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder);
+// When no exit code can be had: puts the "[PROBLEM]: " report into *report
+// (when given) and returns the result for it, -1.
+int32_t reportMissingExitCode(const char* commandLine, const char* workingFolder, std::string* report);
 
 // Whether the platform's ssh can share one connection among its sessions
 // (ControlMaster); Windows' OpenSSH cannot.

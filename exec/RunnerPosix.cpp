@@ -21,8 +21,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 struct FileDescriptor {
@@ -106,14 +104,31 @@ int32_t startFailure(Capture& capture, std::string& output, const char* workingF
     return capture.end(output, enterable ? startFailedResult : folderFailedResult, strerror(error));
 }
 
-// Every set-up call of the spawn, checked: the first error, or 0.
+// The spawn's set-up: standard input empty, output and error on the pipe's
+// write end, the working folder, default signal handling, and a session of
+// its own unless interactive. Every call checked: error is the first failure, or 0.
 struct SpawnSetup {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     int error = 0;
-    SpawnSetup() {
+    SpawnSetup(int writeEnd, const char* workingFolder, bool interactive) {
         posix_spawn_file_actions_init(&actions);
         posix_spawnattr_init(&attributes);
+        check(posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0));
+        check(posix_spawn_file_actions_adddup2(&actions, writeEnd, 1));
+        check(posix_spawn_file_actions_adddup2(&actions, writeEnd, 2));
+        if (workingFolder)
+            check(posix_spawn_file_actions_addchdir_np(&actions, workingFolder));
+        sigset_t defaultSignals;
+        sigemptyset(&defaultSignals);
+        for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+            sigaddset(&defaultSignals, signal);
+        sigset_t noSignals;
+        sigemptyset(&noSignals);
+        check(posix_spawnattr_setsigdefault(&attributes, &defaultSignals));
+        check(posix_spawnattr_setsigmask(&attributes, &noSignals));
+        check(posix_spawnattr_setflags(&attributes, (interactive ? 0 : POSIX_SPAWN_SETSID) | POSIX_SPAWN_SETSIGDEF |
+                                                        POSIX_SPAWN_SETSIGMASK));
     }
     ~SpawnSetup() {
         posix_spawn_file_actions_destroy(&actions);
@@ -125,89 +140,61 @@ struct SpawnSetup {
     }
 };
 
-}  // namespace
+// One run's child, in three steps: start, read until done, finish. It is
+// published in the slot from its start until it is let go of, just before
+// it is reaped.
+class Child {
+public:
+    explicit Child(ChildSlot& slot) : slot(slot) {}
 
-const bool sshSharesConnections = true;
+    // 0, or why no pipe could be had.
+    int openPipe();
+    // Starts program with words as its arguments: 0, or why it did not start.
+    int start(const std::string& program, std::vector<std::string>& words, const char* workingFolder,
+              const ChildSettings* settings);
+    // Keeps what the child writes until its output ends, a stop, no chunk
+    // for chunkTimeoutSeconds, or the pipe grace after the child's end.
+    void readUntilDone(Capture& capture);
+    // Ends what is left of the group, waits for the child and reaps it: the
+    // run's result, or none when someone else reaped the child.
+    std::optional<int32_t> finish();
 
-void ChildSlot::end() {
-    // An interactive child shares repodeck's process group: it alone is ended.
-    if (handle != 0 && kill(-pid_t(handle), SIGKILL) != 0)
-        kill(pid_t(handle), SIGKILL);
-    handle = 0;
+private:
+    ChildSlot& slot;
+    FileDescriptor readEnd, writeEnd;
+    pid_t pid = 0;
+    bool endGroup = false, timedOut = false;
+};
+
+int Child::openPipe() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return errno;
+    readEnd.fd = ends[0];
+    writeEnd.fd = ends[1];
+    return 0;
 }
 
-std::string findProgram(const char* name) {
-    const char* path = getenv("PATH");
-    for (const char* entry = path ? path : ""; *entry;) {
-        const char* end = strchr(entry, ':');
-        size_t length = end ? size_t(end - entry) : strlen(entry);
-        if (length > 0 && entry[0] == '/') {
-            std::string candidate = std::string(entry, length) + "/" + name;
-            struct stat info;
-            if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0)
-                return candidate;
-        }
-        entry += length + (end ? 1 : 0);
-    }
-    return {};
-}
-
-int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
-                   const char* program, const ChildSettings* settings) {
-    output.clear();
-    Capture capture;
-
-    std::vector<std::string> words = splitOnBlanks(commandLine);
-    if (words.empty())
-        return capture.end(output, startFailedResult, "an empty command line");
+int Child::start(const std::string& program, std::vector<std::string>& words, const char* workingFolder,
+                 const ChildSettings* settings) {
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    std::string found = program ? program : findProgram(argv[0]);
-    if (found.empty())
-        return capture.end(output, startFailedResult, "no " + words[0] + " program on the search path");
-
-    FileDescriptor readEnd, writeEnd;
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0)
-        return startFailure(capture, output, nullptr, errno);
-    readEnd.fd = ends[0];
-    writeEnd.fd = ends[1];
-
-    SpawnSetup setup;
-    setup.check(posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0));
-    setup.check(posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.fd, 1));
-    setup.check(posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.fd, 2));
-    if (workingFolder)
-        setup.check(posix_spawn_file_actions_addchdir_np(&setup.actions, workingFolder));
-    sigset_t defaultSignals;
-    sigemptyset(&defaultSignals);
-    for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-        sigaddset(&defaultSignals, signal);
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    setup.check(posix_spawnattr_setsigdefault(&setup.attributes, &defaultSignals));
-    setup.check(posix_spawnattr_setsigmask(&setup.attributes, &noSignals));
-    bool interactive = settings && settings->interactive;
-    setup.check(posix_spawnattr_setflags(&setup.attributes, (interactive ? 0 : POSIX_SPAWN_SETSID) |
-                                                                POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
-
-    pid_t pid = 0;
+    SpawnSetup setup(writeEnd.fd, workingFolder, settings && settings->interactive);
     std::vector<std::string> ownVariables = childVariables(workingFolder, settings);
     std::vector<char*> environment = childEnvironment(ownVariables);
-    int spawnError = setup.error ? setup.error
-                                 : posix_spawn(&pid, found.c_str(), &setup.actions, &setup.attributes, argv.data(),
-                                               environment.data());
+    int error = setup.error ? setup.error
+                            : posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(),
+                                          environment.data());
     writeEnd.reset();  // only the child holds the write end now
-    if (spawnError != 0)
-        return startFailure(capture, output, workingFolder, spawnError);
+    if (error == 0)
+        slot.publish(pid);  // the child leads its own session, so its pid is its process group
+    return error;
+}
 
-    // The child leads its own session, so its pid is its process group.
-    slot.publish(pid);
-
+void Child::readUntilDone(Capture& capture) {
     char chunk[chunkSize];
-    bool endGroup = false, timedOut = false;
     using Clock = std::chrono::steady_clock;
     std::optional<Clock::time_point> childEndedAt;
     auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds());
@@ -240,10 +227,12 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         capture.keep(chunk, size_t(count));
     }
     readEnd.reset();
+}
+
+std::optional<int32_t> Child::finish() {
     bool stopped = !slot.holdsChild();  // also a stop that came after the output ended
     if (endGroup)
         slot.terminate();  // what is left of the group: a hung child, or what it left behind
-
     Wait end = waitForEnd(pid, finalWaitMilliseconds);
     bool lingered = end == Wait::running;
     if (lingered) {
@@ -253,27 +242,73 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     // Let go of the child before reaping it, so a stop cannot reach its pid
     // once the pid may be given to another process.
     slot.clear();
-    int32_t result;
     if (end == Wait::ended) {
         int status = 0;
         reap(pid, &status);
         // A child that ended by itself keeps its own exit code, whatever came after.
-        result = WIFEXITED(status) ? WEXITSTATUS(status)
-                 : stopped         ? stoppedResult
-                 : timedOut        ? timedOutResult
-                 : lingered        ? stillRunningResult
-                                   : 128 + WTERMSIG(status);  // a crash, say
-    } else if (end == Wait::running) {
-        result = stillRunningResult;
+        return WIFEXITED(status) ? WEXITSTATUS(status)
+               : stopped         ? stoppedResult
+               : timedOut        ? timedOutResult
+               : lingered        ? stillRunningResult
+                                 : 128 + WTERMSIG(status);  // a crash, say
+    }
+    if (end == Wait::running) {
         try {
             std::thread(reap, pid, nullptr).detach();  // reaps it whenever it ends: no zombie
         } catch (const std::system_error&) {
             // No thread to spare: it stays a zombie until repodeck ends.
         }
-    } else {
-        // Someone else reaped our child (a SIGCHLD handler set to ignore, say):
-        // no exit code exists, so report it rather than claim success.
-        result = reportMissingExitCode(commandLine, workingFolder);
+        return stillRunningResult;
     }
-    return capture.end(output, result);
+    // Someone else reaped our child (a SIGCHLD handler set to ignore, say):
+    // no exit code exists, so report it rather than claim success.
+    return std::nullopt;
+}
+
+}  // namespace
+
+const bool sshSharesConnections = true;
+
+void ChildSlot::end() {
+    // An interactive child shares repodeck's process group: it alone is ended.
+    if (handle != 0 && kill(-pid_t(handle), SIGKILL) != 0)
+        kill(pid_t(handle), SIGKILL);
+    handle = 0;
+}
+
+std::string findProgram(const char* name) {
+    const char* path = getenv("PATH");
+    for (const char* entry = path ? path : ""; *entry;) {
+        const char* end = strchr(entry, ':');
+        size_t length = end ? size_t(end - entry) : strlen(entry);
+        if (length > 0 && entry[0] == '/') {
+            std::string candidate = std::string(entry, length) + "/" + name;
+            struct stat info;
+            if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0)
+                return candidate;
+        }
+        entry += length + (end ? 1 : 0);
+    }
+    return {};
+}
+
+int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
+                   const char* program, const ChildSettings* settings, std::string* report) {
+    output.clear();
+    Capture capture;
+    std::vector<std::string> words = splitOnBlanks(commandLine);
+    if (words.empty())
+        return capture.end(output, startFailedResult, "an empty command line");
+    std::string found = program ? program : findProgram(words[0].c_str());
+    if (found.empty())
+        return capture.end(output, startFailedResult, "no " + words[0] + " program on the search path");
+
+    Child child(slot);
+    if (int error = child.openPipe())
+        return startFailure(capture, output, nullptr, error);
+    if (int error = child.start(found, words, workingFolder, settings))
+        return startFailure(capture, output, workingFolder, error);
+    child.readUntilDone(capture);
+    std::optional<int32_t> result = child.finish();
+    return capture.end(output, result ? *result : reportMissingExitCode(commandLine, workingFolder, report));
 }

@@ -131,6 +131,149 @@ bool absolute(const std::string& folder) {
 // The low bit, always clear in a handle, tells which.
 constexpr ChildSlot::Handle processTag = 1;
 
+// One run's child, in three steps: start (pipe, job, process, reader),
+// read until done, finish (wait, result).
+class Child {
+public:
+    explicit Child(ChildSlot& slot) : slot(slot) {}
+    // Lets go of the child before its handles close, on every way out, so a
+    // stop never uses a closed handle.
+    ~Child() { slot.clear(); }
+
+    // Why no pipe could be had, if so.
+    std::optional<DWORD> openPipe();
+    // Starts program, suspended, in its job: why it did not start, if so.
+    std::optional<DWORD> start(const std::string& program, const char* commandLine, const char* workingFolder,
+                               const ChildSettings* settings);
+    // Starts the reader, then lets the child run; false when no thread
+    // could be had, and the child is ended rather than left to hang.
+    bool startReading();
+    // Keeps what the child writes until its output ends, a stop, no chunk
+    // for chunkTimeoutSeconds, or the pipe grace after the child's end.
+    void readUntilDone(Capture& capture);
+    // Waits for the child: the run's result, or none when it has no exit code.
+    std::optional<int32_t> finish();
+
+private:
+    ChildSlot& slot;
+    std::shared_ptr<ReaderState> state = std::make_shared<ReaderState>();
+    Handle writeEnd, emptyInput;
+    Handle job, process, thread;  // closed in this order's reverse: the job, which ends what is left, last
+    std::thread reader;
+    bool ended = false, timedOut = false, stopped = false;
+};
+
+std::optional<DWORD> Child::openPipe() {
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof inheritable;
+    inheritable.bInheritHandle = TRUE;
+    if (!state->arrived.h || !CreatePipe(&state->readEnd.h, &writeEnd.h, &inheritable, 0))
+        return GetLastError();
+    // Only the write end is the child's; the read end stays with us.
+    SetHandleInformation(state->readEnd.h, HANDLE_FLAG_INHERIT, 0);
+    emptyInput.h = openEmptyInput(inheritable);
+    return std::nullopt;
+}
+
+std::optional<DWORD> Child::start(const std::string& program, const char* commandLine, const char* workingFolder,
+                                  const ChildSettings* settings) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = emptyInput.h;
+    startup.hStdOutput = writeEnd.h;
+    startup.hStdError = writeEnd.h;  // one pipe: the text comes in the order it was written
+
+    // The job exists before the child runs: it starts suspended, so not even
+    // its first grandchild can escape the job.
+    job.h = createJob();
+    std::vector<char> mutableLine(commandLine, commandLine + strlen(commandLine) + 1);
+    std::vector<char> environment = childEnvironment(workingFolder, settings);
+    PROCESS_INFORMATION started = {};
+    BOOL created = CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                  environment.data(), workingFolder, &startup, &started);
+    DWORD createError = GetLastError();
+    writeEnd.reset();  // the child's copy now holds the pipe open, not ours
+    emptyInput.reset();
+    if (!created)
+        return createError;
+    process.h = started.hProcess;
+    thread.h = started.hThread;
+    if (job.h && AssignProcessToJobObject(job.h, process.h))
+        slot.publish(reinterpret_cast<ChildSlot::Handle>(job.h));
+    else
+        slot.publish(reinterpret_cast<ChildSlot::Handle>(process.h) | processTag);
+    return std::nullopt;
+}
+
+bool Child::startReading() {
+    try {
+        reader = std::thread(readAll, state);
+    } catch (const std::system_error&) {
+        slot.terminate();  // no thread to read with: end the child rather than hang
+        return false;
+    }
+    ResumeThread(thread.h);
+    return true;
+}
+
+void Child::readUntilDone(Capture& capture) {
+    // The child counts as hung once a chunk has not come in
+    // chunkTimeoutSeconds; an emptied slot (only a stop empties it) or a child
+    // ended pipeGraceMilliseconds ago while something it started still holds
+    // the pipe (silent or writing on) end the wait too.
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> childEndedAt;
+    auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds());
+    std::string taken;
+    while (!ended) {
+        bool arrived = WaitForSingleObject(state->arrived.h, 250) == WAIT_OBJECT_0;
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            taken.swap(state->pending);
+            ended = state->ended;
+        }
+        capture.keep(taken.data(), taken.size());
+        taken.clear();
+        auto now = Clock::now();
+        if (arrived)
+            deadline = now + std::chrono::seconds(chunkTimeoutSeconds());
+        if (!childEndedAt && WaitForSingleObject(process.h, 0) == WAIT_OBJECT_0)
+            childEndedAt = now;
+        stopped = !slot.holdsChild();
+        timedOut = !ended && now >= deadline;
+        if (!ended && (stopped || timedOut ||
+                       (childEndedAt && now - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds)))) {
+            slot.terminate();
+            break;
+        }
+    }
+    if (ended)
+        reader.join();
+    else
+        reader.detach();  // it finishes by itself once the job is gone
+    state.reset();
+}
+
+std::optional<int32_t> Child::finish() {
+    bool lingered = WaitForSingleObject(process.h, finalWaitMilliseconds) != WAIT_OBJECT_0;
+    if (lingered) {
+        slot.terminate();  // never left running: the end of repodeck would leave it behind
+        WaitForSingleObject(process.h, finalWaitMilliseconds);
+    }
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.h, &exitCode))
+        return std::nullopt;  // reported rather than taken for a success
+    // What we ended gets a result of ours; a child that ended by itself keeps its exit code.
+    bool endedByUs = exitCode == DWORD(-1);
+    return !endedByUs ? int32_t(exitCode)
+           : stopped  ? stoppedResult
+           : timedOut ? timedOutResult
+           : lingered ? stillRunningResult
+                      : int32_t(exitCode);
+}
+
 }  // namespace
 
 const bool sshSharesConnections = false;
@@ -163,7 +306,7 @@ std::string findProgram(const char* name) {
 }
 
 int32_t runCommand(const char* commandLine, std::string& output, const char* workingFolder, ChildSlot& slot,
-                   const char* program, const ChildSettings* settings) {
+                   const char* program, const ChildSettings* settings, std::string* report) {
     output.clear();
     Capture capture;
     std::string first(commandLine, strcspn(commandLine, " \t"));
@@ -171,110 +314,14 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
     if (found.empty())
         return capture.end(output, startFailedResult, "no " + first + " program on the search path");
 
-    SECURITY_ATTRIBUTES inheritable = {};
-    inheritable.nLength = sizeof inheritable;
-    inheritable.bInheritHandle = TRUE;
-
-    auto state = std::make_shared<ReaderState>();
-    Handle writeEnd;
-    if (!state->arrived.h || !CreatePipe(&state->readEnd.h, &writeEnd.h, &inheritable, 0))
-        return startFailure(capture, output, nullptr, GetLastError());
-    // Only the write end is the child's; the read end stays with us.
-    SetHandleInformation(state->readEnd.h, HANDLE_FLAG_INHERIT, 0);
-    Handle emptyInput(openEmptyInput(inheritable));
-
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = emptyInput.h;
-    startup.hStdOutput = writeEnd.h;
-    startup.hStdError = writeEnd.h;  // one pipe: the text comes in the order it was written
-
-    // The job exists before the child runs: it starts suspended, so not even
-    // its first grandchild can escape the job.
-    Handle job(createJob());
-    std::vector<char> mutableLine(commandLine, commandLine + strlen(commandLine) + 1);
-    std::vector<char> environment = childEnvironment(workingFolder, settings);
-    PROCESS_INFORMATION started = {};
-    BOOL created = CreateProcessA(found.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                                  environment.data(), workingFolder, &startup, &started);
-    DWORD createError = GetLastError();
-    writeEnd.reset();  // the child's copy now holds the pipe open, not ours
-    emptyInput.reset();
-    if (!created)
-        return startFailure(capture, output, workingFolder, createError);
-    Handle process(started.hProcess), thread(started.hThread);
-    if (job.h && AssignProcessToJobObject(job.h, process.h))
-        slot.publish(reinterpret_cast<ChildSlot::Handle>(job.h));
-    else
-        slot.publish(reinterpret_cast<ChildSlot::Handle>(process.h) | processTag);
-    // Lets go of the child before the handles below are closed, on every way
-    // out, so a stop never uses a closed handle.
-    struct Unpublish {
-        ChildSlot& slot;
-        ~Unpublish() { slot.clear(); }
-    } unpublish{slot};
-
-    std::thread reader;
-    try {
-        reader = std::thread(readAll, state);
-    } catch (const std::system_error&) {
-        slot.terminate();  // no thread to read with: end the child rather than hang
+    Child child(slot);
+    if (std::optional<DWORD> error = child.openPipe())
+        return startFailure(capture, output, nullptr, *error);
+    if (std::optional<DWORD> error = child.start(found, commandLine, workingFolder, settings))
+        return startFailure(capture, output, workingFolder, *error);
+    if (!child.startReading())
         return capture.end(output, startFailedResult, "no thread to read its output with");
-    }
-    ResumeThread(thread.h);
-
-    // The child counts as hung once a chunk has not come in
-    // chunkTimeoutSeconds; an emptied slot (only a stop empties it) or a child
-    // ended pipeGraceMilliseconds ago while something it started still holds
-    // the pipe (silent or writing on) end the wait too.
-    using Clock = std::chrono::steady_clock;
-    std::optional<Clock::time_point> childEndedAt;
-    auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds());
-    bool ended = false, timedOut = false, stopped = false;
-    std::string taken;
-    while (!ended) {
-        bool arrived = WaitForSingleObject(state->arrived.h, 250) == WAIT_OBJECT_0;
-        {
-            std::lock_guard<std::mutex> lock(state->mutex);
-            taken.swap(state->pending);
-            ended = state->ended;
-        }
-        capture.keep(taken.data(), taken.size());
-        taken.clear();
-        auto now = Clock::now();
-        if (arrived)
-            deadline = now + std::chrono::seconds(chunkTimeoutSeconds());
-        if (!childEndedAt && WaitForSingleObject(process.h, 0) == WAIT_OBJECT_0)
-            childEndedAt = now;
-        stopped = !slot.holdsChild();
-        timedOut = !ended && now >= deadline;
-        if (!ended && (stopped || timedOut ||
-                       (childEndedAt && now - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds)))) {
-            slot.terminate();
-            break;
-        }
-    }
-    if (ended)
-        reader.join();
-    else
-        reader.detach();  // it finishes by itself once the job is gone
-    state.reset();
-
-    bool lingered = WaitForSingleObject(process.h, finalWaitMilliseconds) != WAIT_OBJECT_0;
-    if (lingered) {
-        slot.terminate();  // never left running: the end of repodeck would leave it behind
-        WaitForSingleObject(process.h, finalWaitMilliseconds);
-    }
-    DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process.h, &exitCode))
-        return capture.end(output, reportMissingExitCode(commandLine, workingFolder));  // rather than claim success
-    // What we ended gets a result of ours; a child that ended by itself keeps its exit code.
-    bool endedByUs = exitCode == DWORD(-1);
-    return capture.end(output, !endedByUs ? int32_t(exitCode)
-                               : stopped  ? stoppedResult
-                               : timedOut ? timedOutResult
-                               : lingered ? stillRunningResult
-                                          : int32_t(exitCode));
+    child.readUntilDone(capture);
+    std::optional<int32_t> result = child.finish();
+    return capture.end(output, result ? *result : reportMissingExitCode(commandLine, workingFolder, report));
 }

@@ -97,7 +97,3 @@ private:
 // Called on the appending thread after each addLog (and so each write): the
 // window host points it at what ends its idle wait. Null without a window.
 extern std::atomic<void (*)()> paneTextArrived;
-
-// The block ending line of every pane.
-constexpr const char* separator = "----------------------------------------------------------------";
-constexpr const char* separatorLine = "----------------------------------------------------------------\n";

@@ -1,5 +1,6 @@
 #include "scan/GitFolder.h"
 
+#include "scan/GitOutput.h"
 #include "scan/ReadmeFile.h"
 
 namespace {
@@ -46,3 +47,43 @@ bool isBareRepository(const FolderListing& listing) {
         found += entry.name == "HEAD" || (entry.isFolder && (entry.name == "objects" || entry.name == "refs"));
     return found == 3;
 }
+
+std::string operationInProgress(const std::string& gitFolder) {
+    static const char* const markers[][2] = {{"rebase-merge", "rebase"},         {"rebase-apply", "rebase"},
+                                             {"MERGE_HEAD", "merge"},            {"CHERRY_PICK_HEAD", "cherry-pick"},
+                                             {"REVERT_HEAD", "revert"},          {"BISECT_LOG", "bisect"},
+                                             {"sequencer", "cherry-pick"}};
+    FolderListing listing;
+    if (!listFolder(gitFolder, listing))
+        return {};
+    for (const auto& [file, operation] : markers)
+        for (const DirectoryEntry& entry : listing.entries)
+            if (entry.name == file) {
+                // git am applies its patches the way a rebase does, with a file that says so.
+                bool am = entry.name == "rebase-apply" &&
+                          !resolvedPath(gitFolder + pathSeparator + file + pathSeparator + "applying").empty();
+                // A series whose commit in hand is done leaves only the sequencer, whose next step tells which.
+                bool revert = entry.name == "sequencer" &&
+                              readFileStart(gitFolder + pathSeparator + file + pathSeparator + "todo", 16).starts_with("revert");
+                return am ? "am" : revert ? "revert" : operation;
+            }
+    return {};
+}
+
+std::string readHead(const std::string& gitFolder, const std::string& commonFolder) {
+    std::string head = firstLine(readFileStart(gitFolder + pathSeparator + "HEAD", 4096));
+    if (!head.starts_with("ref: "))
+        return head;
+    std::string ref = head.substr(5);
+    std::string loose = firstLine(readFileStart(commonFolder + pathSeparator + ref, 4096));
+    if (!loose.empty())
+        return loose;
+    std::string packed;
+    forEachLine(readFileStart(commonFolder + pathSeparator + "packed-refs", size_t(1) << 30), [&](std::string_view line) {
+        if (line.size() > 41 && line.substr(41) == ref)
+            packed = line.substr(0, 40);
+        return packed.empty();
+    });
+    return packed;
+}
+

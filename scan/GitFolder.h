@@ -22,3 +22,11 @@ GitFolder findGitFolder(const std::string& folder);
 
 // A listed folder that is itself a repository's git folder, without a work tree.
 bool isBareRepository(const FolderListing& listing);
+
+// The operation in progress ("merge", "rebase", "am", "cherry-pick", "revert"
+// or "bisect"), from the files git keeps in the git folder while one is under
+// way; empty for none.
+std::string operationInProgress(const std::string& gitFolder);
+// The full commit the branch named by HEAD points at, without a git child;
+// empty when it cannot be read (unborn, say).
+std::string readHead(const std::string& gitFolder, const std::string& commonFolder);

@@ -1,9 +1,8 @@
 // The README scan thread: the start of each repository's README in "Read Me".
-#include "app/Panes.h"
+#include "scan/ReadmeScan.h"
+
 #include "scan/DirectoryList.h"
 #include "scan/ReadmeFile.h"
-#include "scan/Scan.h"
-#include "scan/ScanState.h"
 
 namespace {
 
@@ -12,15 +11,13 @@ constexpr size_t previewLimit = 256;
 
 }  // namespace
 
-void readmeScan(RepositoryList repositories) {
-    scanState.readmeScanRunning = true;
-    logsPane.write("ReadMe Scan Beginning ...");
-    logsPane.write("\n");
+void readmePreviews(const std::vector<std::string>& repositories, const std::atomic<bool>& stop, ScanSink& sink) {
+    sink.text(Pane::logs, "ReadMe Scan Beginning ...\n");
 
     for (const std::string& repository : repositories) {
-        if (scanState.abortRequested)
+        if (stop)
             break;
-        readmePane.addLog("%s\n\n", repository.c_str());
+        sink.text(Pane::readme, repository + "\n\n");
         // A candidate that exists but cannot be read (a folder, a pipe) still
         // wins over the other one and shows as an empty line; so does a link
         // that leads out of the repository, to a secret or into /proc, or
@@ -38,14 +35,11 @@ void readmeScan(RepositoryList repositories) {
                 text.resize(cut);
                 text += "...";
             }
-            readmePane.addLog("%s\n", text.c_str());
+            sink.text(Pane::readme, text.c_str() + std::string("\n"));  // up to a zero byte
         }
-        readmePane.addLog("%s", separatorLine);
+        sink.text(Pane::readme, separatorLine);
     }
 
-    readmePane.addLog("ReadMe Scan Finished !!!\n");
-    readmePane.addLog("%s", separatorLine);
-    logsPane.write("ReadMe Scan Finished !!!");
-    logsPane.write("\n");
-    scanState.readmeScanRunning = false;
+    sink.text(Pane::readme, std::string("ReadMe Scan Finished !!!\n") + separatorLine);
+    sink.text(Pane::logs, "ReadMe Scan Finished !!!\n");
 }

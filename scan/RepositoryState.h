@@ -1,10 +1,9 @@
-// What one scan learned of one repository: filled by the option scan as it
+// What one scan learned of one repository: filled by a worker as it
 // works through the repository, then read by the Summary tab, repodeck-scan's
 // Summary pane and its JSON, so the three always agree.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,8 @@ struct OperationResult {
     std::string message;   // messageOf its output
     bool skipped = false;  // a pull with nothing to pull from: no upstream, or a detached HEAD
     bool needsCredentials = false;  // failed for want of a password, a key or a host key
+
+    bool failed() const;  // for a reason other than a stop, nothing to pull or credentials
 };
 
 // The ticked operations, in the order they run on a repository.
@@ -53,50 +54,3 @@ struct RepositoryState {
     Tone tone() const;
     std::string lastMessage() const;  // the last line git had for this repository
 };
-
-// Fills the summary fields from the command's output, passing over lines
-// that are no entry; false (problem set) when it is not that command's output.
-bool readSummary(const std::string& output, RepositoryState& state);
-// The operation in progress, from the files git keeps in the repository's
-// ".git" folder while one is under way.
-void readOperationInProgress(RepositoryState& state, const std::string& gitFolder);
-// The full commit the branch named by ".git/HEAD" points at, without a git
-// child; empty when it cannot be read (unborn, say).
-std::string readHead(const std::string& gitFolder, const std::string& commonFolder);
-// Takes what fetch, pull and submodule update reported from their output.
-void readFetchReport(const std::string& output, RepositoryState& state);
-int countSubmoduleLines(const std::string& output);
-std::string firstLine(const std::string& output);
-// The line that says what happened (at most 4096 bytes): for a result of the
-// runner's own, its line; for a failure, git's first "fatal:" or "error:"
-// line; else the first line.
-std::string messageOf(const std::string& output, int32_t result);
-// A pull that failed for want of an upstream or of a branch: skipped, not failed.
-bool nothingToPullFrom(const std::string& output);
-
-// The texts of the table's cells, shared by the window and repodeck-scan.
-enum SummaryColumn { repositoryColumn, branchColumn, upstreamColumn, changesColumn, stashColumn, fetchColumn,
-                     pullColumn, notRunColumn, problemColumn, summaryColumnCount };
-extern const char* const summaryColumnNames[summaryColumnCount];
-std::string summaryCell(const RepositoryState& state, SummaryColumn column);
-
-// The records of the running or last scan, in the order of the repository
-// list. The option scan appends; the views copy what is new to them.
-class ScanSummary {
-public:
-    void clear();
-    // Appends state, or replaces the record of its path (a view then starts over).
-    void add(const RepositoryState& state);
-    // The records from the index from on, and the scan they belong to (it
-    // changes with every clear, so a view knows to start over).
-    std::vector<RepositoryState> since(size_t from, uint64_t& scan) const;
-    // How many records pass test, without copying them.
-    size_t count(bool (RepositoryState::*test)() const) const;
-
-private:
-    mutable std::mutex mutex;
-    std::vector<RepositoryState> rows;
-    uint64_t generation = 0;
-};
-
-extern ScanSummary scanSummary;

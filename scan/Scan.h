@@ -1,69 +1,133 @@
-// Starting, running and stopping a scan of one folder.
+// One scan of one folder: the walk hands each repository it finds to the
+// workers, the workers fill its record, and everything reaches the views
+// through the scan's sink. Nothing is shared with another scan.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <list>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
-// The repositories of one scan, in the order the walk found them. Each worker
-// thread gets a copy of its own.
-using RepositoryList = std::list<std::string>;
+#include "exec/Runner.h"
+#include "scan/Records.h"
+#include "scan/ScanSink.h"
 
-// Walks folder depth first and appends every folder that holds a ".git"
-// folder, reporting each in logsPane and reposPane. Each folder is walked
-// once; a link is followed only into folder (and never into /proc, /sys or
-// /dev), one that leads elsewhere gets a line in logsPane. Stops at the next
-// entry once abortRequested is set.
-void findRepositories(const std::string& folder, RepositoryList& repositories);
+// Repositories worked on at once, at most.
+constexpr int maxJobs = 64;
+// At once unless told otherwise: git waits on disks and hosts more than on a
+// processor, so twice the processors, 4 to 8; 8 stays below the 10 new
+// connections at once that an OpenSSH server takes by default, where every
+// repository of a scan has the same host.
+inline int defaultJobs() { return std::clamp(2 * int(std::thread::hardware_concurrency()), 4, 8); }
 
-// Starts a scan thread in slot; one that cannot start (out of resources) is
-// reported in Logs, never thrown, and false is returned.
-bool startThread(std::thread& slot, const char* what, std::function<void()> body);
+// What to do; a scan takes a copy when it is made, so a tick during a scan
+// changes nothing until the next.
+struct ScanOptions {
+    bool fetchEnabled = true;
+    bool pullEnabled = false;
+    bool submoduleEnabled = false;
+    bool statusEnabled = false;
+    bool remoteEnabled = false;
+    bool readmeEnabled = false;
+    // The scanned repositories' own hooks run only when the user trusts them.
+    bool runHooks = false;
+    // The walk goes into work trees for repositories that are not their submodules.
+    bool nestedEnabled = false;
+    // Each repository's state after its operations, for the Summary tab
+    // (always) and repodeck-scan's Summary pane and JSON (when asked).
+    bool summaryEnabled = true;
+    int jobs = defaultJobs();  // 1 to maxJobs
+    // With credentials: the program that asks for them when the user names
+    // none; empty for the terminal's own prompt.
+    std::string askPass;
+};
 
-// The thread bodies.
-void mainScan();
-// With credentials, the repositories' records replace theirs in scanSummary
-// instead of starting it anew, one repository at a time, and git may ask the
-// user (scanState.askPass, or the terminal) for a password or a passphrase.
-void optionScan(RepositoryList repositories, bool withCredentials = false);
+// How far a scan is, for the status line, the title and repodeck-scan's progress line.
+struct ScanProgress {
+    bool walking = false;  // still finding repositories
+    uint32_t found = 0, done = 0;
+    std::vector<std::string> inHand;  // the repositories the workers have, in list order
+};
 
-// The repositories of the last scan whose fetch, pull or submodule update
-// wanted credentials.
-RepositoryList needingCredentials();
+// The repositories of a scan, in the order the walk finds them. Workers take
+// them in that order as they come; the walk closes the list when it ends.
+class RepositoryQueue {
+public:
+    void push(const std::string& path);
+    void close();
+    // The next repository and its place in the list, waiting for the walk;
+    // false once none is left or stop is set.
+    bool take(size_t& index, std::string& path, const std::atomic<bool>& stop);
+    std::vector<std::string> list() const;
+    std::vector<std::string> untaken() const;
 
-// The window's "Retry N with credentials": a scan thread runs them in turn.
-// User interface thread only, while no scan runs.
-void retryWithCredentials();
-void readmeScan(RepositoryList repositories);
+private:
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> paths;
+    size_t next = 0;
+    bool closed = false;
+};
 
-// Stops the running scan and scans folder: the one picked after "Scan
-// Folder", "Rescan" with the last folder, and a folder named on the command
-// line. User interface thread only.
-void scanFolderAt(const std::string& folder);
-void rescanFolder();  // nothing before the first scan
+class Scan {
+public:
+    // folder as chosen: made absolute here, once.
+    Scan(const std::string& folder, const ScanOptions& options, ScanSink& sink);
+    ~Scan();  // stops and waits
+    Scan(const Scan&) = delete;
+    Scan& operator=(const Scan&) = delete;
 
-// The folder of the last scan started in this session, kept in memory only;
-// empty before the first.
-const std::string& lastScannedFolder();
+    // Starts the scan's thread; false when it cannot start (Logs says why).
+    bool start();
+    // Runs the ticked commands on list, without a walk, on the calling
+    // thread. With credentials, one repository at a time, git may ask the user
+    // (options' askPass, or the terminal), and each record replaces the one of
+    // its path.
+    void runOn(const std::vector<std::string>& list, bool withCredentials = false);
+    // The window's "Retry N with credentials", on the scan's thread, once it has ended.
+    bool retryWithCredentials(const std::string& askPass);
 
-// Starts the main scan thread on folder, which must fit scanPath; the caller
-// has run stopScan. Returns false, starting nothing, when the path is too long.
-bool startMainScan(const char* folder);
+    // Any thread: ends every running git child; the threads wind down.
+    void stop();
+    void wait();  // joins the scan's thread
+    bool running() const { return busy; }
+    bool stopRequested() const { return stopFlag; }
 
-// Waits for every scan thread to end by itself and empties their slots: the
-// main scan thread first, since it fills the two others before it ends.
-void waitForScan();
+    const std::string& folder() const { return chosen; }
+    ScanProgress progress() const;
+    const Records& records() const { return rows; }
+    std::vector<std::string> needingCredentials() const;
+    bool gitRan() const { return workersStarted; }  // git --version worked and the workers began
+    bool gitMissing() const { return noGit; }  // looked for, and not on the search path
+    bool outOfMemory() const { return memoryOut; }
 
-// Asks the running scan to stop: sets abortRequested and ends every running
-// git child; a child that starts afterwards is ended at once. Any thread.
-void requestStop();
+private:
+    void walkAndRun();
+    bool checkGit(std::string& version);
+    // Starts the workers on queue, feeds it on this thread, then waits for them.
+    void runRepositories(bool withCredentials, const std::function<void(RepositoryQueue&)>& feed,
+                         const std::function<void(RepositoryQueue&)>& fed);
+    bool startThread(std::thread& slot, const char* what, std::function<void()> body);
+    void setInHand(int worker, size_t index, const std::string& repository);
 
-// Ends the running scan: requestStop, then waits for every scan thread, and
-// says in Logs that the scan was stopped when one was running.
-// abortRequested stays set. User interface thread only.
-void stopScan();
+    std::string chosen, root;  // the folder made absolute, and resolved (for what lies inside)
+    ScanOptions options;
+    SerialSink sink;
+    Records rows;
+    std::string gitProgram;  // found once; empty when there is none
 
-// The Logs line of a scan that was stopped.
-void reportStopped();
+    std::atomic<bool> stopFlag{false}, busy{false}, walking{false}, workersStarted{false}, memoryOut{false}, noGit{false};
+    std::atomic<uint32_t> found{0}, done{0};
+    std::thread thread;
+    // The running git child of each worker, the first also git --version. A
+    // child published while stopFlag is set is ended at once.
+    ChildSlot children[maxJobs];
+    mutable std::mutex progressMutex;
+    std::pair<size_t, std::string> inHand[maxJobs];  // list index and path of each worker's
+};

@@ -17,8 +17,8 @@
 #include "app/Theme.h"
 #include "app/FolderPicker.h"
 #include "scan/RepositoryState.h"
-#include "scan/Scan.h"
-#include "scan/ScanState.h"
+#include "app/WindowScan.h"
+#include "scan/SummaryCells.h"
 #include "tests/Headless.h"
 #include "tests/TempFolder.h"
 
@@ -80,11 +80,14 @@ protected:
         windowTitle.clear();
         for (std::vector<std::string>* list : {&titles, &opened, &pickerStarts})
             list->clear();
-        scanState.abortRequested = false;
         logsPane.clear();
         frames(2);
     }
     void TearDown() override { stopScan(); }
+    static void finish() {  // the scan's own end
+        while (scanBusy())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 
     // Frames as the loop draws them, each followed by what waits for its end.
     void frames(int count) {
@@ -145,62 +148,6 @@ protected:
     Headless ui;
 };
 
-// Two jobs over repositories whose stand-in fetch sleeps: the status line names
-// both in hand, the title counts them (written only when it changes); the
-// options' boxes are disabled and a change reaches no scan; "Stop" ends the scan
-// and its git children and opens no picker.
-TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
-    TempFolder root;
-    for (std::string name : {"one", "two", "three"}) {
-        std::filesystem::create_directories(root / name + pathSeparator + ".git");
-        writeFile(root / name + pathSeparator + ".fakegit-fetch", "touch started\nsleep 60000\n");
-    }
-    ImVec2 statusBox = find(Headless::window("/Options_")->GetID("git status    "));
-    scanState.jobs = 2;
-    ASSERT_TRUE(startMainScan(root.path().c_str()));
-    auto started = [&](const char* name) { return std::filesystem::exists(root / name + pathSeparator + "started"); };
-    for (int i = 0; i < 2000 && !(started("one") && started("three")); i++)  // both fetches, not what comes before
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s: a hang, not a measure
-    GImGui->Time = 0.3;  // the spinner's second step: '-'
-    ImGui::GetIO().MousePos = ImVec2(-1, -1);  // no tooltip over the text
-    std::string shownText = text();
-    EXPECT_NE(shownText.find("Path: " + root.path() + " -  0 of 3 done; working on one, three\n"), std::string::npos) << shownText;
-    EXPECT_EQ(titles, (std::vector<std::string>{"repodeck", "repodeck - 1 of 3"}));
-    click(statusBox);
-    EXPECT_FALSE(scanState.options.statusEnabled);
-    scanState.options.statusEnabled = true;  // as a click would, were the box not disabled
-    click("Stop");
-    scanState.options.statusEnabled = false;
-    scanState.jobs = 1;
-    EXPECT_EQ(logsPane.text().find("Status Scan"), std::string::npos) << logsPane.text();
-    EXPECT_FALSE(scanState.busy() || scanState.childRunning());
-    EXPECT_NE(logsPane.text().find("[STOPPED] Fetch\nFolder: " + (root / "one") + "\n"), std::string::npos) << logsPane.text();
-    EXPECT_TRUE(logsPane.text().ends_with("Scan Stopped !!!\n"));
-    EXPECT_NE(text().find("Path: " + root.path() + "  \n"), std::string::npos);
-    EXPECT_EQ(titles.back(), "repodeck");
-    EXPECT_TRUE(pickerStarts.empty());
-}
-
-// git gets the user's own programs, never those the repository names, and
-// Logs says what was not run.
-TEST_F(MainWindowTest, GitGetsTheUsersProgramsNeverTheRepositorys) {
-    TempFolder root;
-    std::string repository = root / "r", git = repository + pathSeparator + ".git" + pathSeparator;
-    std::filesystem::create_directories(git + "hooks");
-    writeFile(git + "hooks" + pathSeparator + "post-merge", "");
-    writeFile(git + "hooks" + pathSeparator + "post-merge.sample", "");
-    writeFile(repository + pathSeparator + ".fakegit-config",
-              "print local\\0core.fsmonitor\\nevil\\0global\\0core.sshcommand\\nssh -i key\\0\n");
-    writeFile(repository + pathSeparator + ".fakegit-fetch",
-              "env GIT_CONFIG_KEY_0\nenv GIT_CONFIG_VALUE_0\nenv GIT_CONFIG_KEY_1\nenv GIT_SSH_COMMAND\nenv GIT_TERMINAL_PROMPT\n");
-    ASSERT_TRUE(startMainScan(root.path().c_str()));
-    waitForScan();
-    EXPECT_NE(updatesPane.text().find("core.fsmonitor\nfalse\ncore.hookspath\nssh -i key -o BatchMode=yes\n0\n"), std::string::npos)
-        << updatesPane.text();
-    EXPECT_NE(logsPane.text().find("Programs Not Run: " + repository + ": core.fsmonitor; hooks: post-merge\n"),
-              std::string::npos) << logsPane.text();
-}
-
 // The picker opens at home (an empty start) the first time, then where the
 // last scan was, also one named on the command line; "Rescan" and F5 scan
 // that folder again without it, and do nothing before the first scan.
@@ -221,6 +168,62 @@ TEST_F(MainWindowTest, PickerStartsAtTheLastFolderAndRescanNeedsNone) {
     EXPECT_EQ(occurrences(logsPane.text(), "Path to Scan: " + second.path() + "\n"), 3);
 }
 
+// Two jobs over repositories whose stand-in fetch sleeps: the status line names
+// both in hand, the title counts them (written only when it changes); the
+// options' boxes are disabled and a change reaches no scan; "Stop" ends the scan
+// and its git children and opens no picker.
+TEST_F(MainWindowTest, ProgressShowsAndStopEndsASlowScan) {
+    TempFolder root;
+    for (std::string name : {"one", "two", "three"}) {
+        std::filesystem::create_directories(root / name + pathSeparator + ".git");
+        writeFile(root / name + pathSeparator + ".fakegit-fetch", "touch started\nsleep 60000\n");
+    }
+    ImVec2 statusBox = find(Headless::window("/Options_")->GetID("git status    "));
+    windowOptions().jobs = 2;
+    scanFolderAt(root.path());
+    auto started = [&](const char* name) { return std::filesystem::exists(root / name + pathSeparator + "started"); };
+    for (int i = 0; i < 2000 && !(started("one") && started("three")); i++)  // both fetches, not what comes before
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // 20 s: a hang, not a measure
+    GImGui->Time = 0.3;  // the spinner's second step: '-'
+    ImGui::GetIO().MousePos = ImVec2(-1, -1);  // no tooltip over the text
+    std::string shownText = text();
+    EXPECT_NE(shownText.find("Path: " + root.path() + " -  0 of 3 done; working on one, three\n"), std::string::npos) << shownText;
+    EXPECT_EQ(titles, (std::vector<std::string>{"repodeck", "repodeck - 1 of 3"}));
+    click(statusBox);
+    EXPECT_FALSE(windowOptions().statusEnabled);
+    windowOptions().statusEnabled = true;  // as a click would, were the box not disabled
+    click("Stop");
+    windowOptions().statusEnabled = false;
+    windowOptions().jobs = 1;
+    EXPECT_EQ(logsPane.text().find("Status Scan"), std::string::npos) << logsPane.text();
+    EXPECT_FALSE(scanBusy());
+    EXPECT_NE(logsPane.text().find("[STOPPED] Fetch\nFolder: " + (root / "one") + "\n"), std::string::npos) << logsPane.text();
+    EXPECT_TRUE(logsPane.text().ends_with("Scan Stopped !!!\n"));
+    EXPECT_NE(text().find("Path: " + root.path() + "  \n"), std::string::npos);
+    EXPECT_EQ(titles.back(), "repodeck");
+    EXPECT_TRUE(pickerStarts.empty());
+}
+
+// git gets the user's own programs, never those the repository names, and
+// Logs says what was not run.
+TEST_F(MainWindowTest, GitGetsTheUsersProgramsNeverTheRepositorys) {
+    TempFolder root;
+    std::string repository = root / "r", git = repository + pathSeparator + ".git" + pathSeparator;
+    std::filesystem::create_directories(git + "hooks");
+    writeFile(git + "hooks" + pathSeparator + "post-merge", "");
+    writeFile(git + "hooks" + pathSeparator + "post-merge.sample", "");
+    writeFile(repository + pathSeparator + ".fakegit-config",
+              "print local\\0core.fsmonitor\\nevil\\0global\\0core.sshcommand\\nssh -i key\\0\n");
+    writeFile(repository + pathSeparator + ".fakegit-fetch",
+              "env GIT_CONFIG_KEY_0\nenv GIT_CONFIG_VALUE_0\nenv GIT_CONFIG_KEY_1\nenv GIT_SSH_COMMAND\nenv GIT_TERMINAL_PROMPT\n");
+    scanFolderAt(root.path());
+    finish();
+    EXPECT_NE(updatesPane.text().find("core.fsmonitor\nfalse\ncore.hookspath\nssh -i key -o BatchMode=yes\n0\n"), std::string::npos)
+        << updatesPane.text();
+    EXPECT_NE(logsPane.text().find("Programs Not Run: " + repository + ": core.fsmonitor; hooks: post-merge\n"),
+              std::string::npos) << logsPane.text();
+}
+
 // Each option box alone makes a scan run its command; Jobs outside 1 to 64 is taken as the nearer end.
 TEST_F(MainWindowTest, EachOptionBoxTicksWhatAScanRunsAndJobsStayInRange) {
     TempFolder folder;
@@ -230,7 +233,7 @@ TEST_F(MainWindowTest, EachOptionBoxTicksWhatAScanRunsAndJobsStayInRange) {
                              {"Display the first 256 bytes of README.MD/.txt", "\nReadMe"}, {"git fetch    ", "\nFetch"}}) {
         click(box, "/Options_");
         scanFolderAt(folder.path());
-        waitForScan();
+        finish();
         std::string logs = logsPane.text();
         EXPECT_NE(logs.find(runs + std::string(" Scan Beginning")), std::string::npos) << box;
         EXPECT_EQ(logs.find(" Scan Beginning"), logs.rfind(" Scan Beginning")) << box;
@@ -239,9 +242,9 @@ TEST_F(MainWindowTest, EachOptionBoxTicksWhatAScanRunsAndJobsStayInRange) {
     }
     for (auto [typed, jobs] : {std::pair{"0", 1}, {"99", 64}, {"7", 7}}) {
         type(typed, Headless::window("Main")->GetID("Jobs"));
-        EXPECT_EQ(scanState.jobs, jobs) << typed;
+        EXPECT_EQ(windowOptions().jobs, jobs) << typed;
     }
-    scanState.jobs = 1;
+    windowOptions().jobs = 1;
 }
 
 // The Summary tab, left of Logs where the window opens: rows in list order,
@@ -249,7 +252,9 @@ TEST_F(MainWindowTest, EachOptionBoxTicksWhatAScanRunsAndJobsStayInRange) {
 // kept when needing attention or passing the filter; a double click opens a
 // row, its menu copies the path.
 TEST_F(MainWindowTest, SummarySortsFiltersAndOpensARow) {
-    scanSummary.clear();
+    TempFolder empty;
+    scanFolderAt(empty.path());  // a scan with no rows, to which rows then come
+    finish();
     press(ImGuiKey_Tab, true, true);  // Ctrl+Shift+Tab: the Summary, drawn empty before its rows come
     for (auto [path, branch, changed, ahead, fetchExit, refs] :
          {std::tuple{"/c-failed", "main", 0, 0, 128, 2}, {"/b-changed", "topic", 2, 0, 0, 10},
@@ -258,7 +263,7 @@ TEST_F(MainWindowTest, SummarySortsFiltersAndOpensARow) {
         row.path = path, row.summarized = true, row.branch = branch, row.ahead = ahead, row.changed = changed;
         row.operations[fetchOperation] = {true, fetchExit, fetchExit ? "fatal: nope" : ""};
         row.fetchedRefs.resize(size_t(refs));
-        scanSummary.add(row);
+        summaryRecords().put(row);
     }
     auto shown = [&] {
         std::string all = text(), paths;

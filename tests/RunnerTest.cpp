@@ -39,9 +39,9 @@ protected:
         slot.stopWith(stop);
     }
     // "git status" in the odd folder, whose stand-in follows script.
-    int32_t run(const std::string& script) {
+    int32_t run(const std::string& script, std::string* report = nullptr) {
         writeFile(folder + pathSeparator + ".fakegit-status", script);
-        return runCommand(git::status, output, folder.c_str(), slot);
+        return runCommand(git::status, output, folder.c_str(), slot, nullptr, nullptr, report);
     }
     std::string captured() const { return output.substr(0, output.size() - !output.empty()); }
     long grandchild() const {
@@ -151,5 +151,24 @@ TEST_F(Runner, EndedChildIsNotHeldByWhatItLeftBehind) {
     kill(pid_t(grandchild()), SIGKILL);
 #endif
 }
+
+#ifndef _WIN32
+// A child someone else reaped (SIGCHLD ignored) has no exit code: the caller
+// is told so, and the run is not taken for a success.
+TEST_F(Runner, ChildReapedElsewhereIsReportedNotTakenForASuccess) {
+    if (pid_t tester = fork(); tester == 0) {
+        signal(SIGCHLD, SIG_IGN);
+        std::string report, expected = "[PROBLEM]: 4294967295\ngit status\n" + folder + "\n";
+        int32_t result = run("print out\\n\n", &report);
+        if (result != -1 || report != expected)
+            fprintf(stderr, "result %d, report \"%s\"\n", result, report.c_str());
+        _exit(result == -1 && report == expected ? 0 : 1);
+    } else {
+        int status = 0;
+        waitpid(tester, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+}
+#endif
 
 }  // namespace

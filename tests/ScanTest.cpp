@@ -8,17 +8,17 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Panes.h"
+#include "scan/GitOutput.h"
 #include "scan/Remote.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
-#include "scan/ScanState.h"
+#include "scan/SummaryCells.h"
 #include "tests/TestRepos.h"
 
 namespace {
 
 const std::string sep = separatorLine;
-using Flag = std::atomic<bool> ScanOptions::*;
+using Flag = bool ScanOptions::*;
 const Flag status = &ScanOptions::statusEnabled, remote = &ScanOptions::remoteEnabled,
            fetch = &ScanOptions::fetchEnabled, pull = &ScanOptions::pullEnabled,
            submodule = &ScanOptions::submoduleEnabled;
@@ -38,25 +38,22 @@ bool matches(const std::string& text, std::string pattern, const std::string& pa
     return text.size() >= from + pattern.size() - star - 1 && text.ends_with(pattern.substr(star + 1));
 }
 
-std::vector<RepositoryState> records() {
-    uint64_t scan;
-    return scanSummary.since(0, scan);
-}
-
-class Scan : public testing::Test {
+class Scans : public testing::Test {
 protected:
-    void SetUp() override { resetScanState(); }
-    void TearDown() override { stopScan(); }
-    // A scan of list with the given options only.
-    void scan(const RepositoryList& list, std::initializer_list<Flag> options, int jobs = 1) {
-        resetScanState();
-        scanState.options.fetchEnabled = false;
-        for (Flag option : options)
-            scanState.options.*option = true;
-        scanState.jobs = jobs;
-        scanState.scanOptions.copyFrom(scanState.options);  // as a started scan takes them
-        optionScan(list);
+    // A scan of list with the given options only, without a walk.
+    void scan(const std::vector<std::string>& list, std::initializer_list<Flag> ticked, int jobs = 1) {
+        last.reset();
+        texts = std::make_unique<Texts>();
+        ScanOptions options;
+        options.fetchEnabled = false;
+        for (Flag option : ticked)
+            options.*option = true;
+        options.jobs = jobs;
+        last = std::make_unique<Scan>(temp.path(), options, *texts);
+        last->runOn(list);
     }
+    std::vector<RepositoryState> records() { return last->records().all(); }
+    std::string text(Pane pane) { return (*texts)[pane]; }
     // The farm, copied for this test under a path with blanks, quotes, "$(...)"
     // and bytes that are not UTF-8, all shown as they are.
     std::string farm(const std::string& name = "") {
@@ -66,52 +63,54 @@ protected:
         return folder + "/" + name;
     }
     TempFolder temp;
+    std::unique_ptr<Texts> texts;  // outlives the scan, which may still write
+    std::unique_ptr<Scan> last;
 };
 
 // One command on one repository: git's own words reach its pane and, when it
 // failed or brought something, Compacts; any exit code but 0 also gives one
 // error block in Logs. The panes' whole texts as patterns (see matches).
-TEST_F(Scan, GitsOwnWordsReachThePanes) {
+TEST_F(Scans, GitsOwnWordsReachThePanes) {
     struct Case {
         const char* repository;
         Flag option;
-        LogPane* pane;
+        Pane pane;
         const char *own, *compacts, *error;  // "" for no error block
     } cases[] = {
-        {"clean", status, &statusPane, "@\nOn branch main\n*nothing to commit, working tree clean\n*", "", ""},
-        {"dirty", status, &statusPane, "@\n*Changes to be committed*", "git status: @\n*Changes to be committed*", ""},
-        {"plain", status, &statusPane, "@\nfatal: not a git repository*", "git status: @\nfatal: not a git*",
+        {"clean", status, Pane::status, "@\nOn branch main\n*nothing to commit, working tree clean\n*", "", ""},
+        {"dirty", status, Pane::status, "@\n*Changes to be committed*", "git status: @\n*Changes to be committed*", ""},
+        {"plain", status, Pane::status, "@\nfatal: not a git repository*", "git status: @\nfatal: not a git*",
          "Status\nFolder: @\nError Code: 128\nfatal: not a git*"},
-        {"vanished", status, &statusPane, "@\n[repodeck] The folder could not be entered: No such file or directory\n\n-*",
+        {"vanished", status, Pane::status, "@\n[repodeck] The folder could not be entered: No such file or directory\n\n-*",
          "git status: @\n[repodeck] The folder*", "Status\nFolder: @\nError Code: -62\n[repodeck] The folder*"},
-        {"clean", remote, &remotesPane, "@\norigin\t* (fetch)\n*", "", ""},
-        {"plain", remote, &remotesPane, "@\nfatal: not a git*", "git remote: @\nfatal*", "Remote\nFolder: @\nError Code: 128\n*"},
-        {"behind", fetch, &updatesPane, "git fetch: @\n*main       -> origin/main\n*", "git fetch: @\n*-> origin/main\n*", ""},
-        {"clean", fetch, &updatesPane, "git fetch: @\n\n-*", "", ""},
-        {"badremote", fetch, &updatesPane, "git fetch: @\n*does not appear to be a git repository*",
+        {"clean", remote, Pane::remotes, "@\norigin\t* (fetch)\n*", "", ""},
+        {"plain", remote, Pane::remotes, "@\nfatal: not a git*", "git remote: @\nfatal*", "Remote\nFolder: @\nError Code: 128\n*"},
+        {"behind", fetch, Pane::updates, "git fetch: @\n*main       -> origin/main\n*", "git fetch: @\n*-> origin/main\n*", ""},
+        {"clean", fetch, Pane::updates, "git fetch: @\n\n-*", "", ""},
+        {"badremote", fetch, Pane::updates, "git fetch: @\n*does not appear to be a git repository*",
          "git fetch: @\n*does not appear*", "Fetch\nFolder: @\nError Code: 128\n*"},
-        {"behind", pull, &updatesPane, "git pull: @\n*Fast-forward*", "git pull: @\n*Fast-forward*", ""},
-        {"clean", pull, &updatesPane, "git pull: @\nAlready up to date.\n*", "", ""},
-        {"noupstream", pull, &updatesPane, "git pull: @\n*There is no tracking information*", "", ""},  // skipped
-        {"detached", pull, &updatesPane, "git pull: @\n*You are not currently on a branch.*", "", ""},
-        {"withsub", submodule, &updatesPane, "git submodule: @\n*Submodule path 'lib': checked out*",
+        {"behind", pull, Pane::updates, "git pull: @\n*Fast-forward*", "git pull: @\n*Fast-forward*", ""},
+        {"clean", pull, Pane::updates, "git pull: @\nAlready up to date.\n*", "", ""},
+        {"noupstream", pull, Pane::updates, "git pull: @\n*There is no tracking information*", "", ""},  // skipped
+        {"detached", pull, Pane::updates, "git pull: @\n*You are not currently on a branch.*", "", ""},
+        {"withsub", submodule, Pane::updates, "git submodule: @\n*Submodule path 'lib': checked out*",
          "git submodule: @\n*Submodule path*", ""},
-        {"behind/vendor/x", pull, &updatesPane, "git pull: @\nfatal: not a git repository*", "git pull: @\nfatal*",
+        {"behind/vendor/x", pull, Pane::updates, "git pull: @\nfatal: not a git repository*", "git pull: @\nfatal*",
          "Pull\nFolder: @\nError Code: 128\nfatal*"},  // never the repository above
     };
     std::filesystem::create_directories(farm("behind/vendor/x/.git"));
     for (const Case& c : cases) {
-        std::string path = farm(c.repository), logs = (scan({path}, {c.option}), logsPane.text());
-        SCOPED_TRACE(path + "\n" + c.pane->text() + compactPane.text() + logs);
-        EXPECT_TRUE(matches(c.pane->text(), c.own, path));
-        EXPECT_TRUE(matches(compactPane.text(), c.compacts, path));
+        std::string path = farm(c.repository), logs = (scan({path}, {c.option}), text(Pane::logs));
+        SCOPED_TRACE(path + "\n" + text(c.pane) + text(Pane::compacts) + logs);
+        EXPECT_TRUE(matches(text(c.pane), c.own, path));
+        EXPECT_TRUE(matches(text(Pane::compacts), c.compacts, path));
         EXPECT_EQ(occurrences(logs, "[ERROR]"), *c.error != '\0');
         EXPECT_TRUE(!*c.error || matches(logs, std::string("*-\n[ERROR] ") + c.error, path));
     }
 }
 
 // The record of every repository after a fetch, as both views show it.
-TEST_F(Scan, RecordsTellEachRepositorysState) {
+TEST_F(Scans, RecordsTellEachRepositorysState) {
     const std::vector<std::vector<std::string>> expected = {
         // repository, branch, upstream, changes, stash, fetch, problem: each cell as a pattern
         {"ahead", "main", "origin/main \u21911", "clean", "", "ok", ""},
@@ -135,7 +134,7 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
         {"reverting", "main [revert]", "origin/main \u21911", "!1", "", "ok", ""},
         {"bisecting", "main [bisect]", "origin/main", "clean", "", "ok", ""},
     };
-    RepositoryList list;
+    std::vector<std::string> list;
     for (const auto& row : expected)
         list.push_back(farm(row[0]));
     scan(list, {fetch});
@@ -173,17 +172,17 @@ TEST_F(Scan, RecordsTellEachRepositorysState) {
 // pane reads the same, byte for byte, failures and a vanished folder included;
 // each repository's commands in the order of the options, the scans opened in
 // that order and closed in the reverse.
-TEST_F(Scan, ManyJobsWriteWhatOneJobWrites) {
+TEST_F(Scans, ManyJobsWriteWhatOneJobWrites) {
     std::string texts[2];
     for (int jobs : {1, 4}) {
         std::string copy = temp / ("copy" + std::to_string(jobs)), &text = texts[jobs > 1];
         copyFarm(copy);
-        RepositoryList list;
+        std::vector<std::string> list;
         for (const char* name : {"behind", "dirty", "badremote", "vanished", "noupstream", "withsub", "clean", "plain"})
             list.push_back(copy + "/" + name);
         scan(list, {status, remote, fetch, pull, submodule}, jobs);
-        for (const PaneTab& tab : paneTabs)
-            text += tab.pane->text();
+        for (int pane = 0; pane < paneCount; pane++)
+            text += this->text(Pane(pane));
         for (const RepositoryState& record : records())
             text += summaryCell(record, changesColumn) + summaryCell(record, pullColumn) + "\n";
         for (size_t at; (at = text.find(copy)) != std::string::npos;)
@@ -198,10 +197,9 @@ TEST_F(Scan, ManyJobsWriteWhatOneJobWrites) {
 }
 
 // The stand-in git: plain folders whose fetch waits until the test lets it go.
-class ScanWithWaitingGit : public Scan {
+class ScanWithWaitingGit : public Scans {
 protected:
     void SetUp() override {
-        Scan::SetUp();
         for (const std::string& folder : {first, second})
             std::filesystem::create_directories(folder + "/.git");
         fake.script("fetch", "touch started\nprint fetching\\n\nawait " + fake.file("go") + "\n");
@@ -218,45 +216,45 @@ TEST_F(ScanWithWaitingGit, StopEndsEveryChildAndEveryThreadWithItsClosingLines) 
     std::vector<std::string> inHand = {first, temp / "r0", temp / "r1", temp / "r2"};  // the first four in walk order
     for (const std::string& folder : {inHand[1], inHand[2], inHand[3], temp / "r3"})
         std::filesystem::create_directories(folder + "/.git");
-    scanState.options.fetchEnabled = scanState.options.pullEnabled = scanState.options.readmeEnabled = true;
-    scanState.jobs = 4;
-    scanFolderAt(temp.path());
+    ScanOptions options;
+    options.pullEnabled = options.readmeEnabled = true;
+    options.jobs = 4;
+    Texts texts;
+    Scan scan(temp.path(), options, texts);
+    ASSERT_TRUE(scan.start());
     for (const std::string& repository : inHand)
         ASSERT_TRUE(waitForFile(repository + "/started"));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let "fetching" reach the pipes
-    stopScan();
-    EXPECT_FALSE(scanState.mainScanThread.joinable() || scanState.optionScanThread.joinable() ||
-                 scanState.readmeScanThread.joinable() || scanState.busy() || scanState.childRunning());
+    scan.stop();
+    scan.wait();
+    EXPECT_FALSE(scan.running());
     EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD) << "a child was left";
-    std::string logs = logsPane.text(), updates, stopped = "fetching\n[repodeck] Stopped.\n\n" + sep;
+    std::string logs = texts[Pane::logs], updates, stopped = "fetching\n[repodeck] Stopped.\n\n" + sep;
     for (const std::string& repository : inHand) {
         EXPECT_NE(logs.find(sep + "[STOPPED] Fetch\nFolder: " + repository + "\n" + stopped), std::string::npos);
         updates += "git fetch: " + repository + "\n" + stopped;
     }
     EXPECT_EQ(occurrences(logs, "[ERROR]"), 0) << logs;
     std::string rows;
-    for (const RepositoryState& row : records())
+    for (const RepositoryState& row : scan.records().all())
         rows += summaryCell(row, fetchColumn) + "/" + summaryCell(row, problemColumn) + (row.failed() ? "!" : "") + " ";
     EXPECT_EQ(rows, "stopped/stopped stopped/stopped stopped/stopped stopped/stopped /not reached /not reached ");
     EXPECT_NE(logs.find("Pull Scan Finished !!!\nFetch Scan Finished !!!\n"), std::string::npos) << logs;
     EXPECT_NE(logs.find("ReadMe Scan Finished !!!\n"), std::string::npos) << logs;
-    EXPECT_EQ(occurrences(logs, "Scan Stopped !!!\n"), 1) << logs;
-    EXPECT_EQ(updatesPane.text(), updates + "Pull Scan Finished !!!\n" + sep + "Fetch Scan Finished !!!\n" + sep);
+    EXPECT_EQ(texts[Pane::updates], updates + "Pull Scan Finished !!!\n" + sep + "Fetch Scan Finished !!!\n" + sep);
     EXPECT_FALSE(std::filesystem::exists(temp / "r3/started") || std::filesystem::exists(second + "/started"));
 }
 
-// A path too long for the scan starts nothing.
-TEST_F(ScanWithWaitingGit, ATooLongPathStartsNothing) {
-    scanFolderAt("/" + std::string(1100, 'x'));
-    EXPECT_FALSE(scanState.mainScanThread.joinable());
-    EXPECT_NE(logsPane.text().find("too long to scan (1101 bytes): /xx"), std::string::npos);
-
-    // A stop during the walk says so, not that there is nothing.
-    resetScanState();
-    strcpy(scanState.scanPath, temp.path().c_str());
-    scanState.abortRequested = true;
-    mainScan();
-    EXPECT_EQ(logsPane.text(), sep + "Main Scan Stopped !!!\nRepositories Found Before The Stop: 0\n" + sep);
+// A stop before the walk says so, not that there is nothing, and runs no git.
+TEST_F(ScanWithWaitingGit, AStopBeforeTheWalkSaysSo) {
+    Texts texts;
+    Scan scan(temp.path(), ScanOptions(), texts);
+    scan.stop();
+    ASSERT_TRUE(scan.start());
+    scan.wait();
+    EXPECT_EQ(texts[Pane::logs], "Path to Scan: " + temp.path() + "\n" + sep +
+                                     "Main Scan Stopped !!!\nRepositories Found Before The Stop: 0\n" + sep);
+    EXPECT_FALSE(scan.gitRan());
 }
 
 // The host each kind of remote reaches, after the user's insteadOf rules.

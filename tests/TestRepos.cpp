@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Panes.h"
-#include "scan/ScanState.h"
 
 void isolateGit() {
     static TempFolder home;
@@ -42,16 +40,6 @@ FakeGit::FakeGit() : savedPath(getenv("PATH")) {
 FakeGit::~FakeGit() {
     setenv("PATH", savedPath.c_str(), 1);
     unsetenv("FAKEGIT_SCRIPTS");
-}
-
-void resetScanState() {
-    for (const PaneTab& tab : paneTabs)
-        tab.pane->clear();
-    scanState.options.copyFrom(ScanOptions());
-    scanState.abortRequested = false;
-    scanState.scanPath[0] = '\0';
-    scanState.gitProgram.clear();
-    scanState.jobs = 1;
 }
 
 bool waitForFile(const std::string& path) {

@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Panes.h"
-#include "scan/Scan.h"
-#include "scan/ScanState.h"
+#include "scan/ReadmeScan.h"
+#include "scan/Walk.h"
 #include "tests/TempFolder.h"
+#include "tests/TestRepos.h"
 
 namespace {
 
@@ -34,12 +34,13 @@ void makeEntry(const std::string& entry, const std::string& text = "") {
         writeFile(path, text);
 }
 
-// What call adds to pane.
-template <typename Call>
-std::string appended(LogPane& pane, Call call) {
-    size_t at = pane.text().size();
-    call();
-    return pane.text().substr(at);
+// The repositories a walk of folder finds, and what it says in Logs.
+std::vector<std::string> walk(const std::string& folder, std::string& logs, const std::atomic<bool>& stop = false) {
+    Texts texts;
+    std::vector<std::string> found;
+    findRepositories(folder, false, stop, texts, [&](const std::string& path) { found.push_back(path); });
+    logs = texts[Pane::logs];
+    return found;
 }
 
 Lines lattice() {  // ten levels, each with two links to the next: 2^10 paths to one repository
@@ -83,24 +84,24 @@ TEST(Discovery, WalksEachTree) {
         TempFolder root;
         for (const std::string& entry : c.tree)
             makeEntry(root / entry);
-        RepositoryList repositories, list;
-        std::string logs;
+        std::vector<std::string> repositories;
+        std::string logs, said;
         for (const std::string& report : c.reports) {
             size_t said = report.find(": ") == std::string::npos ? 0 : report.find(": ") + 2;
             logs += (said ? report.substr(0, said) : "Repository Found: ") + root / report.substr(said) + "\n";
             if (!said)
                 repositories.push_back(root / report);
         }
-        EXPECT_EQ(appended(logsPane, [&] { findRepositories(root / c.scanned, list); }), logs);
-        EXPECT_EQ(list, repositories);
+        EXPECT_EQ(walk(root / c.scanned, said), repositories);
+        EXPECT_EQ(said, logs);
     }
 }
 
 // /proc/self is a link; in it, an open folder shows as a link to that folder.
 TEST(Discovery, NeverFollowsALinkIntoTheKernelsFolders) {
     int task = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    RepositoryList list;
-    std::string logs = appended(logsPane, [&] { findRepositories("/proc/self", list); });
+    std::string logs;
+    walk("/proc/self", logs);
     close(task);
     EXPECT_NE(logs.find("Link Not Followed: /proc/self/fd/" + std::to_string(task) + " -> " +
                         std::filesystem::canonical("/proc/self").string() + "/task\n"), std::string::npos) << logs;
@@ -110,17 +111,12 @@ TEST(Discovery, StopEndsTheWholeWalkAndKeepsWhatWasFound) {
     TempFolder root;
     for (const char* entry : {"a/x/.git/", "a/y/.git/", "b/.git/"})
         makeEntry(root / entry);
-    RepositoryList list;
-    // The walk waits at its first "Repositories" line until the stop is set.
-    std::unique_lock<std::recursive_mutex> repos(reposPane.mutex);
-    std::thread walker([&] { findRepositories(root.path(), list); });
-    while (logsPane.text().find("Repository Found: " + root / "a/x\n") == std::string::npos)
-        std::this_thread::yield();
-    scanState.abortRequested = true;
-    repos.unlock();
-    walker.join();
-    scanState.abortRequested = false;
-    EXPECT_EQ(list, RepositoryList{root / "a/x"});
+    // The walk stops as it reports its first repository.
+    std::atomic<bool> stop = false;
+    Texts texts;
+    std::vector<std::string> found;
+    findRepositories(root.path(), false, stop, texts, [&](const std::string& path) { found.push_back(path), stop = true; });
+    EXPECT_EQ(found, std::vector<std::string>{root / "a/x"});
 }
 
 // A repository's files, as makeEntry takes them, and the text it shows (none
@@ -149,7 +145,7 @@ const struct {
 TEST(ReadmeScan, ShowsTheStartOfEachRepositorysOwnReadme) {
     TempFolder root;
     writeFile(root / "private", "never shown");
-    RepositoryList paths = {root / "gone"};
+    std::vector<std::string> paths = {root / "gone"};
     std::string expected = root / "gone\n\n" + separatorLine, closing = "ReadMe Scan Finished !!!\n" + std::string(separatorLine);
     for (const auto& repository : repositories) {
         makeEntry(root / repository.name + (repository.files.empty() ? "" : "/"));
@@ -159,7 +155,13 @@ TEST(ReadmeScan, ShowsTheStartOfEachRepositorysOwnReadme) {
         paths.push_back(path);
         expected += path + "\n\n" + (repository.shown ? *repository.shown + "\n" : "") + separatorLine;
     }
-    auto running = std::async(std::launch::async, [&] { return appended(readmePane, [&] { readmeScan(paths); }); });
+    std::atomic<bool> stop = false;
+    auto preview = [&](const std::vector<std::string>& list) {
+        Texts texts;
+        readmePreviews(list, stop, texts);
+        return texts[Pane::readme];
+    };
+    auto running = std::async(std::launch::async, [&] { return preview(paths); });
     // A generous bound that only catches a read that waits on the pipe.
     if (running.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
         close(open((root / "fifo/README.md").c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
@@ -168,9 +170,8 @@ TEST(ReadmeScan, ShowsTheStartOfEachRepositorysOwnReadme) {
     EXPECT_EQ(running.get(), expected + closing);
 
     // A stop shows no further repository, and still the closing lines.
-    scanState.abortRequested = true;
-    EXPECT_EQ(appended(readmePane, [] { readmeScan({"/"}); }), closing);
-    scanState.abortRequested = false;
+    stop = true;
+    EXPECT_EQ(preview({"/"}), closing);
 }
 
 }  // namespace

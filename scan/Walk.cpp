@@ -3,21 +3,12 @@
 #include <set>
 #include <vector>
 
-#include "app/Panes.h"
+#include "scan/Walk.h"
+
 #include "scan/DirectoryList.h"
 #include "scan/GitFolder.h"
-#include "scan/Scan.h"
-#include "scan/ScanState.h"
 
 namespace {
-
-void reportRepository(const std::string& folder, RepositoryList& repositories) {
-    logsPane.write("Repository Found: ");
-    logsPane.write(folder);
-    logsPane.write("\n");
-    repositories.push_back(folder);
-    reposPane.addLog("%s\n", folder.c_str());
-}
 
 // The kernel's own folders: endless, and nothing of a repository's. No
 // Windows path starts like these.
@@ -30,19 +21,15 @@ bool isSystemFolder(const std::string& path) {
 
 struct Walk {
     std::string root;  // the chosen folder, resolved
-    RepositoryList& repositories;
-    bool nested;  // walk into work trees too
+    bool nested;       // walk into work trees too
+    const std::atomic<bool>& stop;
+    ScanSink& sink;
+    const std::function<void(const std::string&)>& found;
     std::set<FolderId> walked;
     std::vector<std::string> enclosing;  // the git folders of the repositories the walk is inside
 
     void note(const char* what, const std::string& path, const std::string& target = "") {
-        logsPane.write(what);
-        logsPane.write(path);
-        if (!target.empty()) {
-            logsPane.write(" -> ");
-            logsPane.write(target);
-        }
-        logsPane.write("\n");
+        sink.text(Pane::logs, what + path + (target.empty() ? "" : " -> " + target) + "\n");
     }
 
     // A cloned tree can carry links to anywhere (to "/", say, or to another
@@ -72,7 +59,9 @@ struct Walk {
             if (!submodule)
                 note("Git File Not Followed: ", path, git.path);
         } else if (git.kind == GitFolder::folder && dotGit.isLink ? mayFollow(path) : inside) {
-            reportRepository(folder, repositories);
+            sink.text(Pane::logs, "Repository Found: " + folder + "\n");
+            sink.text(Pane::repositories, folder + "\n");
+            found(folder);
             return git.common;
         } else if (!dotGit.isLink) {
             note("Link Not Followed: ", path, git.path);  // a worktree of a repository outside
@@ -104,7 +93,7 @@ struct Walk {
         if (!gitFolder.empty())
             enclosing.push_back(gitFolder);
         for (const DirectoryEntry& entry : listing.entries) {
-            if (scanState.abortRequested)
+            if (stop)
                 break;
             if (!entry.isFolder || entry.name == ".git")
                 continue;
@@ -119,6 +108,7 @@ struct Walk {
 
 }  // namespace
 
-void findRepositories(const std::string& folder, RepositoryList& repositories) {
-    Walk{resolvedPath(folder), repositories, scanState.scanOptions.nestedEnabled, {}, {}}.walk(folder);
+void findRepositories(const std::string& folder, bool nested, const std::atomic<bool>& stop, ScanSink& sink,
+                      const std::function<void(const std::string&)>& found) {
+    Walk{resolvedPath(folder), nested, stop, sink, found, {}, {}}.walk(folder);
 }

@@ -1,0 +1,38 @@
+// The window's scans: the options the user ticks, and the running or last
+// scan, whose sink fills the panes. User interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "scan/Scan.h"
+
+// What the check boxes and the Jobs field show; a scan copies them when it starts.
+ScanOptions& windowOptions();
+
+// The running or last scan; null before the first.
+const Scan* currentScan();
+// The records the Summary shows: the scan's, as each is done; a new scan
+// starts them empty.
+Records& summaryRecords();
+// Changes whenever a new scan replaces the last, so a view starts over.
+uint64_t scanNumber();
+bool scanBusy();
+
+// Stops the running scan and scans folder: the one picked after "Scan
+// Folder", "Rescan" with the last folder, and a folder named on the command line.
+void scanFolderAt(const std::string& folder);
+void rescanFolder();  // nothing before the first scan
+// The folder of the last scan started in this session (made absolute),
+// kept in memory only; empty before the first.
+const std::string& lastScannedFolder();
+
+// Ends the running scan: stops it, waits for its threads, and says in Logs
+// that it was stopped when it was running.
+void stopScan();
+// Asks the running scan to stop without waiting: a closing window.
+void requestStop();
+
+// "Retry N with credentials": the last scan's repositories that wanted them,
+// one at a time, through the desktop's asker.
+void retryWithCredentials();
