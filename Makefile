@@ -58,6 +58,7 @@ bench: setup
 	@cmake --build $(BUILD)/bench --target repodeck repodeck-scan DiscoveryBench LogPaneBench SummaryBench
 	@sh bench/make-farm $(BUILD)/bench/farm
 	@sh bench/run $(BUILD)/bench $(BUILD)/bench/farm
+	@sh bench/first-row $(BUILD)/bench $(BUILD)/bench
 	@sh bench/memory $(BUILD)/bench
 
 clean:

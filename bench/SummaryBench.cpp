@@ -14,7 +14,9 @@
 
 #include "app/Host.h"
 #include "app/SummaryView.h"
+#include "app/WindowScan.h"
 #include "scan/RepositoryState.h"
+#include "scan/SummaryCells.h"
 #include "tests/Headless.h"
 
 namespace host {
@@ -124,9 +126,8 @@ int main() {
     std::string smallest = std::min_element(rows.begin(), rows.begin() + rowCount, [](const auto& a, const auto& b) {
                                return a.path < b.path;
                            })->path;
-    scanSummary.clear();
     for (int n = 0; n < rowCount; n++)
-        scanSummary.add(rows[size_t(n)]);
+        summaryRecords().put(rows[size_t(n)]);
 
     Headless ui(1280, 800);
     for (int i = 0; i < 5; i++)  // the rows are taken in, the layout settles
@@ -151,7 +152,7 @@ int main() {
     // One row more each frame, still sorted by Repository.
     std::vector<double> arriving;
     for (int n = rowCount; n < rowCount + arrivals; n++) {
-        scanSummary.add(rows[size_t(n)]);
+        summaryRecords().put(rows[size_t(n)]);
         Clock::time_point start = Clock::now();
         ui.frame(drawTab);
         arriving.push_back(msSince(start));

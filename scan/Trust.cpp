@@ -179,23 +179,9 @@ void findModules(const std::string& folder, std::vector<std::string>& modules, i
             findModules(folder + pathSeparator + entry.name, modules, depth + 1);
 }
 
-}  // namespace
-
-RepositoryGit prepareRepository(const GitSession& session, const std::string& root, const std::string& folder,
-                                ChildSlot& slot) {
-    RepositoryGit git;
-    std::string workTree = resolvedPath(folder);
-    git.folder = workTree.empty() ? folder : workTree;  // a folder gone fails where it was
-    GitFolder gitFolder = findGitFolder(folder);
-    git.gitFolder = gitFolder.kind == GitFolder::none ? folder + pathSeparator + ".git" : gitFolder.path;
-    git.commonFolder = gitFolder.kind == GitFolder::none ? git.gitFolder : gitFolder.common;
-    if (!root.empty() && ((!workTree.empty() && !isInside(workTree, root)) ||
-        (gitFolder.kind != GitFolder::none && (!isInside(gitFolder.path, root) || !isInside(gitFolder.common, root))))) {
-        git.problem = "the repository now leads outside the chosen folder";
-        return git;
-    }
-
-    Settings settings;
+// Where git looks, and that it asks nobody where nobody is there.
+void pointAndQuiet(Settings& settings, const GitSession& session, const GitFolder& gitFolder,
+                   const std::string& workTree) {
     if (gitFolder.kind != GitFolder::none) {
         settings.variable("GIT_DIR", gitFolder.path);
         settings.variable("GIT_WORK_TREE", workTree);
@@ -212,16 +198,20 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
     settings.variable("GIT_SEQUENCE_EDITOR", ":");
     settings.variable("GIT_MERGE_AUTOEDIT", "no");
     settings.variable("GIT_PAGER", "cat");
+}
 
-    // The configuration as git reads it, includes followed; git runs nothing
-    // of it to list it.
+// The configuration as git reads it, includes followed (git runs nothing of
+// it to list it): the user's own values go into settings, and the program
+// keys the repository and its submodules name into named. Its entries.
+std::vector<ConfigEntry> readConfiguration(Settings& settings, std::map<std::string, const ProgramKey*>& named,
+                                           const GitSession& session, const RepositoryGit& git,
+                                           const GitFolder& gitFolder, ChildSlot& slot) {
     ChildSettings listing{settings.variables, false};
     // A configuration git cannot read fails the commands too, with git's words.
     std::string output;
     // Empty before git was looked for: then found on the search path, as every other child of the scan is.
     const char* program = session.program.empty() ? nullptr : session.program.c_str();
     runCommand(git::configList, output, git.folder.c_str(), slot, program, &listing);
-    std::map<std::string, const ProgramKey*> named;  // the repository's program keys, sorted
     std::vector<ConfigEntry> entries = readEntries(output);
     for (const ConfigEntry& entry : entries) {
         if (isUserScope(entry.scope))
@@ -243,18 +233,22 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
             if (const ProgramKey* key = isRepositoryScope(entry.scope) ? programKey(entry) : nullptr)
                 named[entry.key] = key;
     }
+    return entries;
+}
+
+// What every child gets, whatever the repository names: a repository need not
+// name these for git to run them.
+void setAlways(Settings& settings, const GitSession& session, RepositoryGit& git, const GitFolder& gitFolder,
+               bool namesHooksPath, ChildSlot& slot) {
     const auto& user = settings.user;
     auto userHas = [&](const char* key) { return user.count(key) > 0; };
-
-    // Always: a repository need not name these for git to run them.
     settings.set("core.fsmonitor", userHas("core.fsmonitor") && isTrue(user.at("core.fsmonitor").back()) ? "true"
                                                                                                          : "false");
     if (!session.runHooks)
         settings.set("core.hookspath", session.noHooks);
-    else if (named.count("core.hookspath"))
+    else if (namesHooksPath)
         settings.setUsersOr("core.hookspath", gitFolder.common + pathSeparator + "hooks");
     settings.setUsersOr("protocol.ext.allow", "never");  // ext:: runs any command a remote's URL holds
-    git.remote = remoteOf(gitFolder.kind == GitFolder::none ? "" : gitFolder.path, entries);
     // The user's ssh, made to fail rather than ask when nobody is there.
     auto [ssh, sshProgram] = userSsh(user);
     if (!sshProgram.empty() && !session.interactive)
@@ -275,16 +269,20 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
     settings.variable("GIT_ASKPASS", session.interactive ? askPass : "");  // set, even empty, it beats core.askPass
     if (session.interactive && !askPass.empty() && environmentValue("SSH_ASKPASS").empty())
         settings.variable("SSH_ASKPASS", askPass);
+}
 
+// Each program key the repository names gets the user's value or none.
+void neutralise(Settings& settings, RepositoryGit& git, const std::map<std::string, const ProgramKey*>& named) {
+    auto userHas = [&](const std::string& key) { return settings.user.count(key) > 0; };
     for (const auto& [key, rule] : named) {
         if (key.starts_with("credential.")) {
             // An empty helper empties the list; then the user's own again.
             settings.set(key, "");
             if (key != "credential.helper" && userHas("credential.helper"))  // the user's for every address
-                for (const std::string& value : user.at("credential.helper"))
+                for (const std::string& value : settings.user.at("credential.helper"))
                     settings.set(key, value);
-            if (userHas(key.c_str()))
-                for (const std::string& value : user.at(key))
+            if (userHas(key))
+                for (const std::string& value : settings.user.at(key))
                     settings.set(key, value);
         } else if (key == "protocol.allow") {
             settings.setUsersOr(key, "user");
@@ -304,6 +302,31 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
         }
         git.neutralised.push_back(key);
     }
+}
+
+}  // namespace
+
+RepositoryGit prepareRepository(const GitSession& session, const std::string& root, const std::string& folder,
+                                ChildSlot& slot) {
+    RepositoryGit git;
+    std::string workTree = resolvedPath(folder);
+    git.folder = workTree.empty() ? folder : workTree;  // a folder gone fails where it was
+    GitFolder gitFolder = findGitFolder(folder);
+    git.gitFolder = gitFolder.kind == GitFolder::none ? folder + pathSeparator + ".git" : gitFolder.path;
+    git.commonFolder = gitFolder.kind == GitFolder::none ? git.gitFolder : gitFolder.common;
+    if (!root.empty() && ((!workTree.empty() && !isInside(workTree, root)) ||
+        (gitFolder.kind != GitFolder::none && (!isInside(gitFolder.path, root) || !isInside(gitFolder.common, root))))) {
+        git.problem = "the repository now leads outside the chosen folder";
+        return git;
+    }
+
+    Settings settings;
+    pointAndQuiet(settings, session, gitFolder, workTree);
+    std::map<std::string, const ProgramKey*> named;  // the repository's program keys, sorted
+    std::vector<ConfigEntry> entries = readConfiguration(settings, named, session, git, gitFolder, slot);
+    git.remote = remoteOf(gitFolder.kind == GitFolder::none ? "" : gitFolder.path, entries);
+    setAlways(settings, session, git, gitFolder, named.count("core.hookspath") > 0, slot);
+    neutralise(settings, git, named);
     if (!session.runHooks && gitFolder.kind != GitFolder::none)
         if (std::string hooks = hooksIn(gitFolder.common + pathSeparator + "hooks"); !hooks.empty())
             git.neutralised.push_back("hooks: " + hooks);
