@@ -43,7 +43,7 @@ void PaneText::addLog(const char* fmt, ...) {
 
 void PaneText::append(const char* text, size_t size) {
     std::lock_guard<std::recursive_mutex> lock(mutex);
-    if (full || discarded || size == 0)
+    if (full || size == 0)
         return;
     int length = int(std::min<size_t>(size, INT32_MAX));
     if (int64_t(chars.size) + length >= textLimit) {

@@ -36,13 +36,10 @@ public:
     // Empties the text; the filter stays.
     void clear();
 
-    // A copy of the text, taken under the lock (tests and repodeck-scan).
+    // A copy of the text, taken under the lock.
     std::string text() const;
 
     mutable std::recursive_mutex mutex;
-
-    // repodeck-scan: a pane it will not print keeps nothing. Set before a scan.
-    bool discarded = false;
 
     // Bytes a pane holds at most; once reached, one line says so and later
     // text is dropped until Clear.
