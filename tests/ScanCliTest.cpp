@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "log/LogPane.h"
+#include "scan/ScanSink.h"
 #include "tests/TestRepos.h"
 
 extern char** environ;
@@ -84,8 +84,8 @@ TEST_F(ScanCli, PrintsEveryPaneFromRealRepositories) {
     EXPECT_EQ(done.exitCode, 0) << done.err;
     EXPECT_EQ(done.err, "");  // not a terminal: no progress line
     size_t at = 0;
-    for (const PaneTab& tab : paneTabs)
-        EXPECT_NE(at = done.out.find(std::string("== ") + tab.label + " ==\n", at), std::string::npos) << tab.label;
+    for (const char* name : paneNames)
+        EXPECT_NE(at = done.out.find(std::string("== ") + name + " ==\n", at), std::string::npos) << name;
     EXPECT_NE(done.out.find(tree / "clean\n\nread me first\n\n" + separatorLine), std::string::npos);
     EXPECT_EQ(occurrences(done.out, "Fetch Scan"), 0);
     // One pane: its text alone, byte for byte, chosen ignoring case.
