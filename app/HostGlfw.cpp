@@ -27,7 +27,7 @@
 
 #include "app/App.h"
 #include "app/Theme.h"
-#include "app/PaneView.h"
+#include "app/Panes.h"
 
 namespace {
 

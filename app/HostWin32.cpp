@@ -31,7 +31,7 @@
 
 #include "app/App.h"
 #include "app/Theme.h"
-#include "app/PaneView.h"
+#include "app/Panes.h"
 #include "app/WindowScan.h"
 
 extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);

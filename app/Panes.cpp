@@ -1,5 +1,7 @@
 #include "app/Panes.h"
 
+std::atomic<void (*)()> paneTextArrived{nullptr};
+
 LogPane logsPane, reposPane, updatesPane, statusPane, compactPane, remotesPane, readmePane;
 
 const PaneTab paneTabs[paneCount] = {

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <new>
 
-std::atomic<void (*)()> paneTextArrived{nullptr};
 
 void PaneText::addLog(const char* fmt, ...) {
     // Formatted once and before the lock, so writers on other threads wait
@@ -37,8 +36,6 @@ void PaneText::addLog(const char* fmt, ...) {
     }
 
     append(text, size_t(length));
-    if (void (*wake)() = paneTextArrived.load())
-        wake();
 }
 
 void PaneText::append(const char* text, size_t size) {

@@ -90,7 +90,3 @@ private:
     int filteredUpTo = 0;
     void refreshFilteredLines();
 };
-
-// Called on the appending thread after each addLog (and so each write): the
-// window host points it at what ends its idle wait. Null without a window.
-extern std::atomic<void (*)()> paneTextArrived;

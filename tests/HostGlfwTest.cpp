@@ -45,7 +45,7 @@ TEST(HostGlfwTest, PaneTextCloseBoxAndSignalsEndTheIdleWait) {
             else if (signal < 0)
                 glfwSetWindowShouldClose(window, GLFW_TRUE), glfwPostEmptyEvent();
             else
-                logsPane.addLog("wake\n");
+                paneTextArrived.load()();  // as the window's sink calls it after text
         });
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(host::handleEvents(30), signal ? host::Events::closed : host::Events::some) << signal;
