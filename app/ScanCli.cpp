@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
@@ -252,7 +253,12 @@ public:
         if (kept[int(pane)])
             panes[int(pane)].append(text.data(), text.size());
     }
+    void recordFinished(const RepositoryState&) override {
+        if (onRecord)
+            onRecord();
+    }
     PaneText panes[paneCount];
+    std::function<void()> onRecord;  // --json: the watcher prints it at once
 
 private:
     bool kept[paneCount] = {};
@@ -309,6 +315,7 @@ public:
         }
         changed.notify_one();
     }
+    void wake() { changed.notify_one(); }  // a record is done
     // The records new or replaced since the last call (a retried repository
     // again: the later line holds), in list order.
     void printNew() {
@@ -405,6 +412,8 @@ int scan(int argc, char** argv) {
     Scan scan(request.folder, request.options, panes);
     Output output(hurry);
     Watcher watcher(scan, output, request.json);
+    if (request.json)
+        panes.onRecord = [&watcher] { watcher.wake(); };
     if (!runScan(scan, request, watcher))
         return 1;
     if (stopStatus)
