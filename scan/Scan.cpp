@@ -121,6 +121,14 @@ std::string sshControlFolder() {
     return error ? "" : folder;
 }
 
+// Gives a taken repository's host its room back however the worker's turn
+// ends, memory run out included: other workers may wait for that room.
+struct HostRoom {
+    RepositoryQueue& queue;
+    size_t index;
+    ~HostRoom() { queue.done(index); }
+};
+
 }  // namespace
 
 Scan::Scan(const std::string& folder, const ScanOptions& options, ScanSink& sink)
@@ -300,13 +308,13 @@ void Scan::runRepositories(bool withCredentials, const std::function<void(Reposi
         size_t index;
         std::string path, host;
         while (queue->take(index, path, host, stopFlag)) {
+            HostRoom room{*queue, index};
             auto work = std::make_unique<Work>();
             work->index = index;
             work->state.path = path;
             setInHand(worker, {index, path, host, std::chrono::steady_clock::now()});
             order.start(index);
             scanRepository(*work, run, children[worker]);
-            queue->done(index);
             order.finish(std::move(work));
             setInHand(worker, {});
             done++;
