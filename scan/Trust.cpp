@@ -339,7 +339,9 @@ std::string SshHosts::optionsFor(const RemoteHost& remote, const std::string& ss
             options += " -o ConnectTimeout=15";
         if (unset("serveraliveinterval 0"))
             options += " -o ServerAliveInterval=15 -o ServerAliveCountMax=4";
-        if (!controlFolder.empty() && unset("controlmaster false") && unset("controlpath none"))
+        // OpenSSH 9 leaves out the controlpath line when none is set.
+        bool noControlPath = output.find("\ncontrolpath ") == std::string::npos || unset("controlpath none");
+        if (!controlFolder.empty() && unset("controlmaster false") && noControlPath)
             options += " -o ControlMaster=auto -o ControlPath=" + controlFolder + "/%C -o ControlPersist=60";
     }
     return known[name] = options;
