@@ -139,13 +139,16 @@ std::string progressText() {
 char spinnerNow() { return spinner[int(ImGui::GetTime() * 4) % 4]; }
 
 // "5 of 12 done; working on repo-06, repo-07": the repositories in hand,
-// named below the scanned folder.
+// named below the scanned folder, after the host that holds most up, if any
+// ("; waiting on host H: 3 repositories").
 std::string workText() {
     ScanProgress progress = scanBusy() ? currentScan()->progress() : ScanProgress();
     if (progress.found == 0)
         return {};
     std::string text = std::to_string(progress.done) + (progress.walking ? " done, " : " of ") +
                        std::to_string(progress.found) + (progress.walking ? " found so far" : " done");
+    if (!progress.stuckHost.empty())
+        text += "; waiting on host " + progress.stuckHost + ": " + std::to_string(progress.stuckCount) + " repositories";
     std::string folder = currentScan()->folder() + pathSeparator;
     const char* joint = "; working on ";
     for (const std::string& repository : progress.inHand) {

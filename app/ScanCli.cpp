@@ -39,7 +39,8 @@ namespace {
 const char usage[] =
     "usage: repodeck-scan [--status] [--remote] [--fetch|--no-fetch] [--pull] [--submodule]\n"
     "                     [--readme] [--nested] [--run-hooks] [--ask] [--pane NAME]...\n"
-    "                     [--json] [--jobs N] [--exit-code] [--color[=WHEN]] FOLDER\n"
+    "                     [--json] [--jobs N] [--per-host N] [--timeout SECONDS]\n"
+    "                     [--exit-code] [--color[=WHEN]] FOLDER\n"
     "\n"
     "Finds every git repository below FOLDER, runs the chosen git commands on each and\n"
     "prints the panes of the repodeck window. Only --fetch is on unless told otherwise.\n"
@@ -61,6 +62,13 @@ const char usage[] =
     "  --jobs N      work on N repositories at once (1 to 64; default: twice the\n"
     "                processors, 4 to 8; 0: one per processor, 2 to 16); the output\n"
     "                is the same for every N\n"
+    "  --per-host N  fetch, pull or update at most N repositories of one host at\n"
+    "                once (1 to 64; default 8, below the 10 new connections at once\n"
+    "                an OpenSSH server takes); other hosts' repositories run meanwhile\n"
+    "  --timeout SECONDS\n"
+    "                end a git command still running after SECONDS (1 to 86400;\n"
+    "                default none: only one silent for 513 s is ended, and ssh and\n"
+    "                https give up on a host that stops answering)\n"
     "  --exit-code   exit 3 when a repository needs attention, 4 when a command failed\n"
     "  --color[=WHEN]\n"
     "                the Summary pane in the window's colours: auto (the default) on a\n"
@@ -167,6 +175,14 @@ bool takeSwitch(const char* arg, Request& request) {
     return false;
 }
 
+// The whole number after argv[i], from low to high; i moves past it. -1 when
+// there is none.
+long number(int argc, char** argv, int& i, long low, long high) {
+    char* end = nullptr;
+    long value = ++i < argc ? strtol(argv[i], &end, 10) : -1;
+    return !end || *end || end == argv[i] || value < low || value > high ? -1 : value;
+}
+
 // An option with a value, at argv[i]; i moves past the value. -1 when taken,
 // else the exit status of a usage error.
 int takeValue(int argc, char** argv, int& i, Request& request) {
@@ -176,11 +192,16 @@ int takeValue(int argc, char** argv, int& i, Request& request) {
         if (strcmp(request.colour, "auto") && strcmp(request.colour, "always") && strcmp(request.colour, "never"))
             return usageError("--color takes auto, always or never: ", arg);
     } else if (!strcmp(arg, "--jobs")) {
-        char* end = nullptr;
-        long jobs = ++i < argc ? strtol(argv[i], &end, 10) : -1;
-        if (!end || *end || end == argv[i] || jobs < 0 || jobs > maxJobs)
+        long jobs = number(argc, argv, i, 0, maxJobs);
+        if (jobs < 0)
             return usageError("--jobs needs a number from 0 to 64", "");
         request.options.jobs = jobs == 0 ? std::clamp(int(std::thread::hardware_concurrency()), 2, 16) : int(jobs);
+    } else if (!strcmp(arg, "--per-host")) {
+        if ((request.options.perHost = int(number(argc, argv, i, 1, maxPerHost))) < 0)
+            return usageError("--per-host needs a number from 1 to 64", "");
+    } else if (!strcmp(arg, "--timeout")) {
+        if ((request.options.timeoutSeconds = int(number(argc, argv, i, 1, 86400))) < 0)
+            return usageError("--timeout needs a number of seconds from 1 to 86400", "");
     } else {  // --pane
         if (++i == argc)
             return usageError("--pane needs a pane name", "");
@@ -207,7 +228,7 @@ int parseArguments(int argc, char** argv, Request& request) {
             return 0;
         } else if (takeSwitch(arg, request)) {
         } else if (!strcmp(arg, "--color") || !strncmp(arg, "--color=", 8) || !strcmp(arg, "--jobs") ||
-                   !strcmp(arg, "--pane")) {
+                   !strcmp(arg, "--per-host") || !strcmp(arg, "--timeout") || !strcmp(arg, "--pane")) {
             if (int status = takeValue(argc, argv, i, request); status >= 0)
                 return status;
         } else if (!strcmp(arg, "--")) {
@@ -267,18 +288,26 @@ private:
 // While the user answers git's prompts on the terminal.
 std::atomic<bool> asking{false};
 
+// Within one line of a terminal. A host held up is named, cut to fit, its
+// bytes other than printable ASCII shown as '?', so a repository's
+// configuration cannot drive the terminal.
 void showProgress(const Scan& scan, bool& shown) {
     if (asking || !scan.running())
         return;
     ScanProgress progress = scan.progress();
-    char line[96];
-    if (progress.walking)
-        snprintf(line, sizeof line, "repodeck-scan: finding repositories: %u found, %u done", unsigned(progress.found),
-                 unsigned(progress.done));
-    else
-        snprintf(line, sizeof line, "repodeck-scan: running git: %u of %u repositories done", unsigned(progress.done),
-                 unsigned(progress.found));
-    fprintf(stderr, "\r%-78s", line);
+    std::string done = std::to_string(progress.done), found = std::to_string(progress.found);
+    std::string line = progress.walking ? "repodeck-scan: finding repositories: " + found + " found, " + done + " done"
+                                        : "repodeck-scan: running git: " + done + " of " + found + " repositories done";
+    if (!progress.stuckHost.empty()) {
+        line = "repodeck-scan: " + done + " of " + found + " done; waiting on host ";
+        std::string after = ": " + std::to_string(progress.stuckCount) + " repositories";
+        for (size_t i = 0; i < progress.stuckHost.size() && line.size() + after.size() < 79; i++) {
+            unsigned char c = (unsigned char)progress.stuckHost[i];
+            line += c < 0x20 || c >= 0x7f ? '?' : char(c);
+        }
+        line += after;
+    }
+    fprintf(stderr, "\r%-79s", line.c_str());
     shown = true;
 }
 
@@ -306,7 +335,7 @@ public:
             changed.wait_for(lock, std::chrono::milliseconds(50));
         }
         if (shown)
-            fprintf(stderr, "\r%-78s\r", "");
+            fprintf(stderr, "\r%-79s\r", "");
     }
     void end() {
         {

@@ -32,8 +32,10 @@ std::string resultLine(int32_t result, const std::string& reason) {
     case startFailedResult:
         return "The command could not start: " + reason;
     case timedOutResult:
-        return "Timed out: no output for " + std::to_string(chunkTimeoutSeconds()) +
-               " s; the command and what it started were ended.";
+        return "Timed out: " +
+               (reason.empty() ? "no output for " + std::to_string(chunkTimeoutSeconds()) + " s"
+                               : "still running after its limit of " + reason + " s") +
+               "; the command and what it started were ended.";
     case stillRunningResult:
         return "The command ended its output but was still running " + std::to_string(finalWaitMilliseconds / 1000) +
                " s later; it was ended.";

@@ -58,6 +58,9 @@ struct ChildSettings {
     // May ask on the user's terminal: stays in repodeck's own session and
     // process group, where the terminal's prompts reach it.
     bool interactive = false;
+    // The whole run's limit in seconds, as for a child that writes nothing
+    // for chunkTimeoutSeconds(); 0 for none.
+    int runLimitSeconds = 0;
 };
 
 // Blocks until the child has ended (or its output has ended and a final wait
@@ -87,7 +90,7 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
 constexpr int32_t stoppedResult = -1;        // a stop ended it (not a failure)
 constexpr int32_t folderFailedResult = -62;  // the working folder could not be entered
 constexpr int32_t startFailedResult = -63;   // it could not start: no program, no pipe, no process
-constexpr int32_t timedOutResult = -64;      // no output for chunkTimeoutSeconds(): ended
+constexpr int32_t timedOutResult = -64;      // no output for chunkTimeoutSeconds(), or over the run's limit: ended
 constexpr int32_t stillRunningResult = 259;  // its output ended, it did not within the final wait: ended
 
 // The full path of the program name in an absolute folder of the search path
@@ -124,7 +127,8 @@ public:
     void keep(const char* chunk, size_t length);
     // Moves the text into output, then the line on what was not kept, the
     // runner's line for result when it is one of its own (reason: the
-    // system's words for a start that failed) and the closing zero. Returns result.
+    // system's words for a start that failed; for a time-out, the run's limit
+    // in seconds when that ended it) and the closing zero. Returns result.
     int32_t end(std::string& output, int32_t result, const std::string& reason = "");
 
 private:

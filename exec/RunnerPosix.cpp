@@ -153,17 +153,21 @@ public:
     int start(const std::string& program, std::vector<std::string>& words, const char* workingFolder,
               const ChildSettings* settings);
     // Keeps what the child writes until its output ends, a stop, no chunk
-    // for chunkTimeoutSeconds, or the pipe grace after the child's end.
+    // for chunkTimeoutSeconds, the run's limit, or the pipe grace after the
+    // child's end.
     void readUntilDone(Capture& capture);
     // Ends what is left of the group, waits for the child and reaps it: the
     // run's result, or none when someone else reaped the child.
     std::optional<int32_t> finish();
+    // For Capture::end: the run's limit, when that ended the child.
+    std::string timeOutReason() const { return overLimit ? std::to_string(limitSeconds) : ""; }
 
 private:
     ChildSlot& slot;
     FileDescriptor readEnd, writeEnd;
     pid_t pid = 0;
-    bool endGroup = false, timedOut = false;
+    int limitSeconds = 0;
+    bool endGroup = false, timedOut = false, overLimit = false;
 };
 
 int Child::openPipe() {
@@ -188,6 +192,7 @@ int Child::start(const std::string& program, std::vector<std::string>& words, co
                             : posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(),
                                           environment.data());
     writeEnd.reset();  // only the child holds the write end now
+    limitSeconds = settings ? settings->runLimitSeconds : 0;
     if (error == 0)
         slot.publish(pid);  // the child leads its own session, so its pid is its process group
     return error;
@@ -198,6 +203,7 @@ void Child::readUntilDone(Capture& capture) {
     using Clock = std::chrono::steady_clock;
     std::optional<Clock::time_point> childEndedAt;
     auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds());
+    auto runDeadline = limitSeconds > 0 ? Clock::now() + std::chrono::seconds(limitSeconds) : Clock::time_point::max();
     for (;;) {
         // Checked on every pass, data or not: a process the child started may
         // hold the pipe open, and even write on, after the child has ended or
@@ -206,14 +212,15 @@ void Child::readUntilDone(Capture& capture) {
         auto now = Clock::now();
         if (!childEndedAt && childEnded(pid))
             childEndedAt = now;
-        timedOut = now >= deadline;
+        overLimit = now >= runDeadline;
+        timedOut = now >= deadline || overLimit;
         if (!slot.holdsChild() || timedOut ||
             (childEndedAt && now - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds))) {
             endGroup = true;
             break;
         }
         pollfd ready = {readEnd.fd, POLLIN, 0};
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(std::min(deadline, runDeadline) - now);
         int polled = poll(&ready, 1, int(std::clamp<long long>(left.count(), 0, 250)));
         if (polled == 0 || (polled < 0 && errno == EINTR))
             continue;
@@ -310,5 +317,6 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         return startFailure(capture, output, workingFolder, error);
     child.readUntilDone(capture);
     std::optional<int32_t> result = child.finish();
-    return capture.end(output, result ? *result : reportMissingExitCode(commandLine, workingFolder, report));
+    return capture.end(output, result ? *result : reportMissingExitCode(commandLine, workingFolder, report),
+                       child.timeOutReason());
 }

@@ -149,10 +149,13 @@ public:
     // could be had, and the child is ended rather than left to hang.
     bool startReading();
     // Keeps what the child writes until its output ends, a stop, no chunk
-    // for chunkTimeoutSeconds, or the pipe grace after the child's end.
+    // for chunkTimeoutSeconds, the run's limit, or the pipe grace after the
+    // child's end.
     void readUntilDone(Capture& capture);
     // Waits for the child: the run's result, or none when it has no exit code.
     std::optional<int32_t> finish();
+    // For Capture::end: the run's limit, when that ended the child.
+    std::string timeOutReason() const { return overLimit ? std::to_string(limitSeconds) : ""; }
 
 private:
     ChildSlot& slot;
@@ -160,7 +163,8 @@ private:
     Handle writeEnd, emptyInput;
     Handle job, process, thread;  // closed in this order's reverse: the job, which ends what is left, last
     std::thread reader;
-    bool ended = false, timedOut = false, stopped = false;
+    int limitSeconds = 0;
+    bool ended = false, timedOut = false, overLimit = false, stopped = false;
 };
 
 std::optional<DWORD> Child::openPipe() {
@@ -198,6 +202,7 @@ std::optional<DWORD> Child::start(const std::string& program, const char* comman
     emptyInput.reset();
     if (!created)
         return createError;
+    limitSeconds = settings ? settings->runLimitSeconds : 0;
     process.h = started.hProcess;
     thread.h = started.hThread;
     if (job.h && AssignProcessToJobObject(job.h, process.h))
@@ -226,6 +231,7 @@ void Child::readUntilDone(Capture& capture) {
     using Clock = std::chrono::steady_clock;
     std::optional<Clock::time_point> childEndedAt;
     auto deadline = Clock::now() + std::chrono::seconds(chunkTimeoutSeconds());
+    auto runDeadline = limitSeconds > 0 ? Clock::now() + std::chrono::seconds(limitSeconds) : Clock::time_point::max();
     std::string taken;
     while (!ended) {
         bool arrived = WaitForSingleObject(state->arrived.h, 250) == WAIT_OBJECT_0;
@@ -242,7 +248,8 @@ void Child::readUntilDone(Capture& capture) {
         if (!childEndedAt && WaitForSingleObject(process.h, 0) == WAIT_OBJECT_0)
             childEndedAt = now;
         stopped = !slot.holdsChild();
-        timedOut = !ended && now >= deadline;
+        overLimit = !ended && now >= runDeadline;
+        timedOut = !ended && (now >= deadline || overLimit);
         if (!ended && (stopped || timedOut ||
                        (childEndedAt && now - *childEndedAt >= std::chrono::milliseconds(pipeGraceMilliseconds)))) {
             slot.terminate();
@@ -323,5 +330,6 @@ int32_t runCommand(const char* commandLine, std::string& output, const char* wor
         return capture.end(output, startFailedResult, "no thread to read its output with");
     child.readUntilDone(capture);
     std::optional<int32_t> result = child.finish();
-    return capture.end(output, result ? *result : reportMissingExitCode(commandLine, workingFolder, report));
+    return capture.end(output, result ? *result : reportMissingExitCode(commandLine, workingFolder, report),
+                       child.timeOutReason());
 }

@@ -18,6 +18,13 @@ _repodeck_scan() {
         COMPREPLY=($(compgen -W '0 1 2 4 8 16' -- "$cur"))
         return
         ;;
+    --per-host)
+        COMPREPLY=($(compgen -W '1 2 4 8 16' -- "$cur"))
+        return
+        ;;
+    --timeout)
+        return  # a number of seconds: nothing to offer
+        ;;
     esac
 
     case $cur in

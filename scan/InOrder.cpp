@@ -13,14 +13,22 @@ constexpr size_t heldTextBudget = size_t(64) << 20;
 
 InOrder::InOrder(ScanSink& sink, Records& records, bool open) : sink(sink), records(records), isOpen(open) {}
 
+void InOrder::start(size_t index) {
+    std::lock_guard<std::mutex> lock(mutex);
+    running.insert(index);
+}
+
 void InOrder::write(Work& work, Pane pane, std::string_view text) {
     if (!sink.keeps(pane))
         return;  // nothing to hold
     std::unique_lock<std::mutex> lock(mutex);
     // The repository whose turn it is never waits once the list is open, and
-    // the walk never waits for a worker, so every wait ends.
+    // the walk never waits for a worker, so every wait ends. One whose turn it
+    // is but that no worker has yet (its host is full) may wait for the very
+    // repositories that hold its host: they write on past the budget.
     auto turn = [&] { return isOpen && work.index == nextText; };
-    room.wait(lock, [&] { return turn() || heldBytes + text.size() <= heldTextBudget; });
+    auto turnRuns = [&] { return !isOpen || running.count(nextText); };
+    room.wait(lock, [&] { return turn() || heldBytes + text.size() <= heldTextBudget || !turnRuns(); });
     if (turn()) {
         release(work);
         sink.text(pane, text);
@@ -37,6 +45,7 @@ void InOrder::write(Work& work, Pane pane, std::string_view text) {
 void InOrder::finish(std::unique_ptr<Work> work) {
     std::lock_guard<std::mutex> lock(mutex);
     size_t index = work->index;
+    running.erase(index);
     finished[index] = std::move(work);
     publish();
 }

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,8 @@ public:
     // Closed, the repositories' text waits until open: the walk's comes first.
     InOrder(ScanSink& sink, Records& records, bool open);
 
+    // A worker has taken the repository at index.
+    void start(size_t index);
     void write(Work& work, Pane pane, std::string_view text);
     void finish(std::unique_ptr<Work> work);
     void open();
@@ -49,4 +52,5 @@ private:
     size_t nextText = 0;    // the first repository whose text is not out
     size_t nextRecord = 0;  // the first repository whose record is not out
     std::map<size_t, std::unique_ptr<Work>> finished;  // done, but text or record not out
+    std::set<size_t> running;  // taken, not finished
 };

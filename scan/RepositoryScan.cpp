@@ -173,6 +173,7 @@ void scanRepository(Work& work, const RunContext& run, ChildSlot& slot) {
     RepositoryState& state = work.state;
     try {
         work.git = prepareRepository(run.session, run.root, state.path, slot);
+        work.git.settings.runLimitSeconds = run.options.timeoutSeconds;
         state.trust = work.git.neutralised;
         if (!work.git.neutralised.empty()) {
             std::string list;

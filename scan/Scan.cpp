@@ -7,20 +7,30 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <tuple>
 
 #include "exec/Git.h"
 #include "scan/DirectoryList.h"
 #include "scan/GitOutput.h"
 #include "scan/InOrder.h"
 #include "scan/ReadmeScan.h"
+#include "scan/Remote.h"
 #include "scan/RepositoryScan.h"
 #include "scan/Trust.h"
 #include "scan/Walk.h"
 
+RepositoryQueue::RepositoryQueue(int perHost, std::function<std::string(const std::string&)> hostOf)
+    : perHost(perHost), hostOf(std::move(hostOf)) {}
+
 void RepositoryQueue::push(const std::string& path) {
+    std::string host = hostOf ? hostOf(path) : "";
     {
         std::lock_guard<std::mutex> lock(mutex);
-        paths.push_back(path);
+        Host& state = hosts[host];
+        state.untaken.push_back(paths.size());
+        paths.emplace_back(path, host);
+        taken.push_back(false);
+        offer(host, state);
     }
     changed.notify_one();
 }
@@ -33,26 +43,67 @@ void RepositoryQueue::close() {
     changed.notify_all();
 }
 
-bool RepositoryQueue::take(size_t& index, std::string& path, const std::atomic<bool>& stop) {
+void RepositoryQueue::offer(const std::string& host, const Host& state) {
+    if (!state.untaken.empty() && hasRoom(host, state))
+        ready.emplace(state.untaken.front(), host);
+}
+
+bool RepositoryQueue::take(size_t& index, std::string& path, std::string& host, const std::atomic<bool>& stop) {
     std::unique_lock<std::mutex> lock(mutex);
     // A stop wakes nobody here: the wait looks at it every tenth of a second.
-    while (!stop && next == paths.size() && !closed)
+    // Repositories left, none ready: their hosts are full, and a worker
+    // holding one of them gives room back when done.
+    while (!stop && ready.empty() && !(closed && takenCount == paths.size()))
         changed.wait_for(lock, std::chrono::milliseconds(100));
-    if (stop || next == paths.size())
+    if (stop || ready.empty())
         return false;
-    index = next++;
-    path = paths[index];
+    std::tie(index, host) = *ready.begin();
+    ready.erase(ready.begin());
+    Host& state = hosts[host];
+    state.untaken.pop_front();
+    state.inHand++;
+    taken[index] = true;
+    takenCount++;
+    path = paths[index].first;
+    offer(host, state);
     return true;
+}
+
+void RepositoryQueue::done(size_t index) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const std::string& host = paths[index].second;
+        Host& state = hosts[host];
+        state.inHand--;
+        offer(host, state);
+    }
+    changed.notify_one();
 }
 
 std::vector<std::string> RepositoryQueue::list() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return paths;
+    std::vector<std::string> list;
+    for (const auto& [path, host] : paths)
+        list.push_back(path);
+    return list;
 }
 
-std::vector<std::string> RepositoryQueue::untaken() const {
+std::vector<std::pair<size_t, std::string>> RepositoryQueue::untaken() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return std::vector<std::string>(paths.begin() + std::ptrdiff_t(next), paths.end());
+    std::vector<std::pair<size_t, std::string>> left;
+    for (size_t i = 0; i < paths.size(); i++)
+        if (!taken[i])
+            left.emplace_back(i, paths[i].first);
+    return left;
+}
+
+std::map<std::string, uint32_t> RepositoryQueue::waiting() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::map<std::string, uint32_t> counts;
+    for (const auto& [host, state] : hosts)
+        if (!hasRoom(host, state) && !state.untaken.empty())
+            counts[host] = uint32_t(state.untaken.size());
+    return counts;
 }
 
 namespace {
@@ -70,6 +121,14 @@ std::string sshControlFolder() {
     return error ? "" : folder;
 }
 
+// Gives a taken repository's host its room back however the worker's turn
+// ends, memory run out included: other workers may wait for that room.
+struct HostRoom {
+    RepositoryQueue& queue;
+    size_t index;
+    ~HostRoom() { queue.done(index); }
+};
+
 }  // namespace
 
 Scan::Scan(const std::string& folder, const ScanOptions& options, ScanSink& sink)
@@ -77,6 +136,7 @@ Scan::Scan(const std::string& folder, const ScanOptions& options, ScanSink& sink
     // need it, and every path shown is then whole.
     : chosen(absoluteFolder(folder)), root(resolvedPath(chosen)), options(options), sink(sink) {
     this->options.jobs = std::clamp(options.jobs, 1, maxJobs);
+    this->options.perHost = std::clamp(options.perHost, 1, maxPerHost);
     for (ChildSlot& slot : children)
         slot.stopWith(stopFlag);
 }
@@ -177,7 +237,7 @@ void Scan::walkAndRun() {
     if (gitWorks) {
         runRepositories(false, walk, walked);
     } else {
-        RepositoryQueue queue;
+        RepositoryQueue queue(maxPerHost, nullptr);
         walk(queue);
         walked(queue);
     }
@@ -226,25 +286,37 @@ std::vector<std::string> Scan::needingCredentials() const {
     return list;
 }
 
+std::shared_ptr<RepositoryQueue> Scan::newQueue() {
+    // Only fetch, pull and submodule update reach a host.
+    std::function<std::string(const std::string&)> hostOf;
+    if (options.fetchEnabled || options.pullEnabled || options.submoduleEnabled)
+        hostOf = [user = userConfiguration()](const std::string& path) { return remoteOfFolder(path, user).host; };
+    auto made = std::make_shared<RepositoryQueue>(options.perHost, std::move(hostOf));
+    std::lock_guard<std::mutex> lock(progressMutex);
+    return currentQueue = made;
+}
+
 void Scan::runRepositories(bool withCredentials, const std::function<void(RepositoryQueue&)>& feed,
                            const std::function<void(RepositoryQueue&)>& fed) {
     // Hooks run only from this empty folder, unless the user trusts them.
     SshHosts sshHosts(sshControlFolder());
     GitSession session{gitProgram, makePrivateFolder(), options.runHooks, withCredentials, options.askPass, &sshHosts};
-    RepositoryQueue queue;
+    std::shared_ptr<RepositoryQueue> queue = newQueue();
     InOrder order(sink, rows, false);
     RunContext run{options, session, root, stopFlag, sink, order};
     auto work = [&](int worker) {
         size_t index;
-        std::string path;
-        while (queue.take(index, path, stopFlag)) {
+        std::string path, host;
+        while (queue->take(index, path, host, stopFlag)) {
+            HostRoom room{*queue, index};
             auto work = std::make_unique<Work>();
             work->index = index;
             work->state.path = path;
-            setInHand(worker, index, path);
+            setInHand(worker, {index, path, host, std::chrono::steady_clock::now()});
+            order.start(index);
             scanRepository(*work, run, children[worker]);
             order.finish(std::move(work));
-            setInHand(worker, 0, {});
+            setInHand(worker, {});
             done++;
         }
     };
@@ -256,9 +328,9 @@ void Scan::runRepositories(bool withCredentials, const std::function<void(Reposi
     for (int i = 0; i < jobs && canRun; i++)
         if (!startThread(workers[size_t(i)], "worker", [&work, i] { work(i); }))
             break;
-    feed(queue);
-    queue.close();
-    fed(queue);
+    feed(*queue);
+    queue->close();
+    fed(*queue);
     if (!canRun)
         sink.text(Pane::logs, "[ERROR] No git command ran: no empty folder could be made to keep hooks from running\n");
     order.open();  // the walk's text is out: the repositories' follows
@@ -268,12 +340,10 @@ void Scan::runRepositories(bool withCredentials, const std::function<void(Reposi
         if (worker.joinable())
             worker.join();
     // After a stop, each repository no worker took gets its row.
-    std::vector<std::string> untaken = canRun ? queue.untaken() : std::vector<std::string>();
-    size_t first = queue.list().size() - untaken.size();
-    for (size_t i = 0; i < untaken.size(); i++) {
+    for (const auto& [index, path] : canRun ? queue->untaken() : std::vector<std::pair<size_t, std::string>>()) {
         auto work = std::make_unique<Work>();
-        work->index = first + i;
-        work->state.path = untaken[i];
+        work->index = index;
+        work->state.path = path;
         work->state.stop = "not reached";
         order.finish(std::move(work));
     }
@@ -288,17 +358,25 @@ ScanProgress Scan::progress() const {
     now.found = found;
     now.done = done;
     std::lock_guard<std::mutex> lock(progressMutex);
+    std::map<std::string, uint32_t> stuck = currentQueue ? currentQueue->waiting() : std::map<std::string, uint32_t>();
+    auto longAgo = std::chrono::steady_clock::now() - std::chrono::seconds(stuckSeconds);
     std::vector<std::pair<size_t, std::string>> held;
-    for (const auto& slot : inHand)
-        if (!slot.second.empty())
-            held.push_back(slot);
+    for (const InHand& slot : inHand)
+        if (!slot.path.empty()) {
+            held.emplace_back(slot.index, slot.path);
+            if (!slot.host.empty() && slot.since < longAgo)
+                stuck[slot.host]++;
+        }
     std::sort(held.begin(), held.end());
     for (auto& [index, path] : held)
         now.inHand.push_back(std::move(path));
+    for (const auto& [host, count] : stuck)
+        if (count > now.stuckCount)
+            std::tie(now.stuckHost, now.stuckCount) = std::tie(host, count);
     return now;
 }
 
-void Scan::setInHand(int worker, size_t index, const std::string& repository) {
+void Scan::setInHand(int worker, InHand repository) {
     std::lock_guard<std::mutex> lock(progressMutex);
-    inHand[worker] = {index, repository};
+    inHand[worker] = std::move(repository);
 }

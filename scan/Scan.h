@@ -5,10 +5,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -25,6 +30,11 @@ constexpr int maxJobs = 64;
 // connections at once that an OpenSSH server takes by default, where every
 // repository of a scan has the same host.
 inline int defaultJobs() { return std::clamp(2 * int(std::thread::hardware_concurrency()), 4, 8); }
+// Repositories of one host fetched, pulled or updated at once, at most: 8
+// unless told otherwise, below the 10 new connections at once that an
+// OpenSSH server takes by default.
+constexpr int defaultPerHost = 8;
+constexpr int maxPerHost = 64;
 
 // What to do; a scan takes a copy when it is made, so a tick during a scan
 // changes nothing until the next.
@@ -43,6 +53,8 @@ struct ScanOptions {
     // (always) and repodeck-scan's Summary pane and JSON (when asked).
     bool summaryEnabled = true;
     int jobs = defaultJobs();  // 1 to maxJobs
+    int perHost = defaultPerHost;  // 1 to maxPerHost
+    int timeoutSeconds = 0;  // one git command's whole run, at most; 0 for no limit
     // With credentials: the program that asks for them when the user names
     // none; empty for the terminal's own prompt.
     std::string askPass;
@@ -53,25 +65,52 @@ struct ScanProgress {
     bool walking = false;  // still finding repositories
     uint32_t found = 0, done = 0;
     std::vector<std::string> inHand;  // the repositories the workers have, in list order
+    // The host with the most repositories held up, waiting for its room or
+    // in hand for longer than stuckSeconds, and how many; empty for none.
+    std::string stuckHost;
+    uint32_t stuckCount = 0;
 };
+constexpr int stuckSeconds = 10;
 
-// The repositories of a scan, in the order the walk finds them. Workers take
-// them in that order as they come; the walk closes the list when it ends.
+// The repositories of a scan, in the order the walk finds them, each with
+// the host its network commands reach (empty for none). Workers take the
+// first whose host has room, so the repositories of other hosts run while
+// one host's wait; the walk closes the list when it ends.
 class RepositoryQueue {
 public:
+    // perHost: repositories of one host in hand at once; hostOf runs on the
+    // feeding thread, outside the queue's lock.
+    RepositoryQueue(int perHost, std::function<std::string(const std::string&)> hostOf);
     void push(const std::string& path);
     void close();
-    // The next repository and its place in the list, waiting for the walk;
-    // false once none is left or stop is set.
-    bool take(size_t& index, std::string& path, const std::atomic<bool>& stop);
+    // The next repository, its place in the list and its host, waiting for
+    // the walk or for room; false once none is left or stop is set.
+    bool take(size_t& index, std::string& path, std::string& host, const std::atomic<bool>& stop);
+    // A worker is done with the repository at index: its host has room again.
+    void done(size_t index);
     std::vector<std::string> list() const;
-    std::vector<std::string> untaken() const;
+    std::vector<std::pair<size_t, std::string>> untaken() const;
+    // Per host that is full, how many of its repositories wait for room.
+    std::map<std::string, uint32_t> waiting() const;
 
 private:
+    struct Host {
+        std::deque<size_t> untaken;  // in list order
+        int inHand = 0;
+    };
+    bool hasRoom(const std::string& host, const Host& state) const { return host.empty() || state.inHand < perHost; }
+    void offer(const std::string& host, const Host& state);  // the lock is held
+
+    const int perHost;
+    const std::function<std::string(const std::string&)> hostOf;
     mutable std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::string> paths;
-    size_t next = 0;
+    std::vector<std::pair<std::string, std::string>> paths;  // path and host, in list order
+    std::vector<bool> taken;
+    std::map<std::string, Host> hosts;
+    // The first untaken repository of each host with room: the next to take is the first of these.
+    std::set<std::pair<size_t, std::string>> ready;
+    size_t takenCount = 0;
     bool closed = false;
 };
 
@@ -114,7 +153,14 @@ private:
     void runRepositories(bool withCredentials, const std::function<void(RepositoryQueue&)>& feed,
                          const std::function<void(RepositoryQueue&)>& fed);
     bool startThread(std::thread& slot, const char* what, std::function<void()> body);
-    void setInHand(int worker, size_t index, const std::string& repository);
+    std::shared_ptr<RepositoryQueue> newQueue();
+    // One worker's repository, for progress().
+    struct InHand {
+        size_t index = 0;
+        std::string path, host;  // empty when the worker has none
+        std::chrono::steady_clock::time_point since;
+    };
+    void setInHand(int worker, InHand repository);
 
     std::string chosen, root;  // the folder made absolute, and resolved (for what lies inside)
     ScanOptions options;
@@ -129,5 +175,6 @@ private:
     // child published while stopFlag is set is ended at once.
     ChildSlot children[maxJobs];
     mutable std::mutex progressMutex;
-    std::pair<size_t, std::string> inHand[maxJobs];  // list index and path of each worker's
+    InHand inHand[maxJobs];
+    std::shared_ptr<RepositoryQueue> currentQueue;  // the run's, or the last run's
 };

@@ -7,13 +7,8 @@
 #include "exec/Git.h"
 #include "scan/DirectoryList.h"
 #include "scan/GitFolder.h"
-#include "scan/ReadmeFile.h"
 
 namespace {
-
-struct ConfigEntry {
-    std::string scope, key, value;
-};
 
 // "scope\0key\nvalue\0" per entry ("scope\0key\0" for a key without a value).
 std::vector<ConfigEntry> readEntries(const std::string& output) {
@@ -134,24 +129,6 @@ std::pair<std::string, std::string> userSsh(const std::map<std::string, std::vec
         return {command, ""};
     std::string found = isAbsolutePath(program) ? program : findProgram(program.c_str());
     return {command, found.empty() ? name : found};
-}
-
-// What fetch and pull reach: the current branch's remote, or origin.
-RemoteHost remoteOf(const std::string& gitFolder, const std::vector<ConfigEntry>& entries) {
-    std::string head = readFileStart(gitFolder + pathSeparator + "HEAD", 4096);
-    std::string branch = head.starts_with("ref: refs/heads/") ? head.substr(16, head.find_first_of("\r\n") - 16) : "";
-    std::string remote = "origin", url;
-    UrlRewrites rewrites;
-    for (const ConfigEntry& entry : entries)
-        if (entry.key == "branch." + branch + ".remote")
-            remote = entry.value;
-    for (const ConfigEntry& entry : entries) {
-        if (entry.key == "remote." + remote + ".url")
-            url = entry.value;
-        if (entry.key.starts_with("url.") && entry.key.ends_with(".insteadof"))
-            rewrites.emplace_back(entry.value, entry.key.substr(4, entry.key.size() - 14));
-    }
-    return remoteHost(rewrittenUrl(url, rewrites));
 }
 
 std::string hooksIn(const std::string& folder) {
@@ -362,7 +339,9 @@ std::string SshHosts::optionsFor(const RemoteHost& remote, const std::string& ss
             options += " -o ConnectTimeout=15";
         if (unset("serveraliveinterval 0"))
             options += " -o ServerAliveInterval=15 -o ServerAliveCountMax=4";
-        if (!controlFolder.empty() && unset("controlmaster false") && unset("controlpath none"))
+        // OpenSSH 9 leaves out the controlpath line when none is set.
+        bool noControlPath = output.find("\ncontrolpath ") == std::string::npos || unset("controlpath none");
+        if (!controlFolder.empty() && unset("controlmaster false") && noControlPath)
             options += " -o ControlMaster=auto -o ControlPath=" + controlFolder + "/%C -o ControlPersist=60";
     }
     return known[name] = options;

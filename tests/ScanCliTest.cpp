@@ -64,6 +64,8 @@ TEST_F(ScanCli, UsageErrorsExitTwoWithOneLineNamingTheProblem) {
              {{"--pane", "Nowhere", tree.path()}, "no such pane: Nowhere"},
              {{"--", tree.path(), "-second"}, "more than one folder given: -second"},
              {{"--jobs", "65", tree.path()}, "--jobs needs a number from 0 to 64"},
+             {{"--per-host", "0", tree.path()}, "--per-host needs a number from 1 to 64"},
+             {{"--timeout", "1s", tree.path()}, "--timeout needs a number of seconds from 1 to 86400"},
              {{"--json", "--pane", "Logs", tree.path()}, "--json prints no panes"},
              {{"--color=sometimes", tree.path()}, "--color takes auto, always or never: --color=sometimes"}}) {
         Finished done = scan(args);
@@ -285,6 +287,30 @@ TEST_F(ScanCli, OnATerminalEscapesControlCharactersAndShowsProgress) {
     ASSERT_TRUE(shown.ends_with("}}\r\n") && shown.find("\xc2\x9b") == std::string::npos) << shown;
     EXPECT_EQ(nlohmann::json::parse(shown.substr(0, shown.find("\r\n")))["path"], hostile) << shown;
     close(terminal);
+}
+
+// However many jobs, no more sessions to one host at once than --per-host,
+// each counted by a stand-in ssh; a host that never answers costs --timeout.
+TEST_F(ScanCli, TalksToEachHostWithinItsLimits) {
+    writeFile(temp / "standin", "#!/bin/sh\n[ \"$1\" = -G ] && exit 1\n[ \"$1\" = silent ] && exec sleep 300\n"
+                            "echo + >>" + ::quoted(temp / "") + "\"$1\"; sleep 2; echo - >>" + ::quoted(temp / "") +
+                            "\"$1\"; exit 1\n");
+    std::vector<std::pair<std::string, std::string>> remotes = {{"s", "silent:x"}, {"b1", "ssh://near/x"},
+                                                                {"b2", "near:y"}};
+    for (int i = 0; i < 6; i++)
+        remotes.emplace_back("a" + std::to_string(i), "far:" + std::to_string(i));
+    for (const auto& [name, url] : remotes)
+        sh("git init -q " + ::quoted(tree / name) + " && git -C " + ::quoted(tree / name) + " remote add origin " + url);
+    Finished done = scan({"--jobs", "64", "--per-host", "3", "--timeout", "5", "--pane", "Logs", tree.path()}, "",
+                         "export REPODECK_CHUNK_TIMEOUT=30 GIT_SSH_COMMAND=" + ::quoted(temp / "standin") + " && chmod +x \"$GIT_SSH_COMMAND\"");
+    EXPECT_NE(done.out.find(tree / "s\nError Code: -64\n[repodeck] Timed out: still running after its limit of 5 s"),
+              std::string::npos) << done.out;
+    for (auto [host, most] : {std::pair{"far", 3}, std::pair{"near", 2}}) {
+        int running = 0, highest = 0;
+        for (char mark : readFile(temp / host))
+            highest = std::max(highest, running += mark == '+' ? 1 : mark == '-' ? -1 : 0);
+        EXPECT_EQ(highest, most) << host << ": " << readFile(temp / host);
+    }
 }
 
 // A tree of repositories whose configuration or hooks name programs, scanned
