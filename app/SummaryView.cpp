@@ -1,6 +1,7 @@
 #include "app/SummaryView.h"
 
 #include <algorithm>
+#include <chrono>
 #include <numeric>
 #include <string>
 #include <utility>
@@ -124,6 +125,23 @@ bool drawCell(const std::string& text) {
     return ImGui::IsMouseHoveringRect(pos, shownEnd) && ImGui::IsWindowHovered();
 }
 
+// "checked 2 min ago", by the desktop's clock; empty for a row never checked.
+std::string checkedText(std::chrono::system_clock::time_point at) {
+    using namespace std::chrono;
+    if (at == system_clock::time_point())
+        return {};
+    long long ago = std::max<long long>(0, duration_cast<seconds>(system_clock::now() - at).count());
+    auto text = [](long long count, const char* unit) { return "checked " + std::to_string(count) + unit + " ago"; };
+    return ago < 60 ? text(ago, " s") : ago < 3600 ? text(ago / 60, " min") : ago < 86400 ? text(ago / 3600, " h")
+                                                                                          : text(ago / 86400, " days");
+}
+
+// The row's tooltip: the last line git had for it, and when it was checked.
+std::string rowTip(const RepositoryState& row) {
+    std::string message = row.lastMessage(), checked = checkedText(row.checkedAt);
+    return message + (message.empty() || checked.empty() ? "" : "\n") + checked;
+}
+
 void drawRow(const RepositoryState& row, int index) {
     ImGui::TableNextRow();
     ImGui::PushID(index);
@@ -140,8 +158,8 @@ void drawRow(const RepositoryState& row, int index) {
                                       ImGuiSelectableFlags_AllowItemOverlap) &&
                 ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left))
                 host::openLink(row.path.c_str());  // the folder, in the file manager
-            if (ImGui::IsItemHovered() && !row.lastMessage().empty())
-                cutText = row.lastMessage();
+            if (ImGui::IsItemHovered())
+                cutText = rowTip(row);
             if (ImGui::BeginPopupContextItem("row")) {
                 if (ImGui::MenuItem("Copy path"))
                     ImGui::SetClipboardText(row.path.c_str());

@@ -1,5 +1,6 @@
 #include "scan/RepositoryScan.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -196,6 +197,7 @@ void scanRepository(Work& work, const RunContext& run, ChildSlot& slot) {
     }
     if (run.stop && !state.summarized && state.problem.empty())
         state.stop = "stopped";
+    state.checkedAt = std::chrono::system_clock::now();
 }
 
 void writeBeginLines(const ScanOptions& options, ScanSink& sink) {

@@ -3,6 +3,7 @@
 // Summary pane and its JSON, so the three always agree.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,6 +45,8 @@ struct RepositoryState {
     std::string problem;                   // why the state could not be read
     std::vector<std::string> trust;        // what its configuration and hooks named that git did not run
     std::string stop;                      // "stopped" while in hand, or "not reached", by a stop
+    // When a worker last finished with it; the clock's epoch for never.
+    std::chrono::system_clock::time_point checkedAt{};
 
     bool failed() const;  // a command failed, for a reason other than credentials, or no state
     bool needsCredentials() const;
