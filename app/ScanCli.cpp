@@ -30,6 +30,7 @@
 
 #include "app/TerminalOutput.h"
 #include "log/LogPane.h"
+#include "scan/DirectoryList.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 
@@ -38,7 +39,8 @@ namespace {
 const char usage[] =
     "usage: repodeck-scan [--status] [--remote] [--fetch|--no-fetch] [--pull] [--submodule]\n"
     "                     [--readme] [--nested] [--run-hooks] [--ask] [--pane NAME]...\n"
-    "                     [--json] [--jobs N] [--exit-code] [--color[=WHEN]] FOLDER\n"
+    "                     [--json] [--jobs N] [--exit-code] [--color[=WHEN]]\n"
+    "                     [--only PATH]... FOLDER\n"
     "\n"
     "Finds every git repository below FOLDER, runs the chosen git commands on each and\n"
     "prints the panes of the repodeck window. Only --fetch is on unless told otherwise.\n"
@@ -60,6 +62,9 @@ const char usage[] =
     "  --jobs N      work on N repositories at once (1 to 64; default: twice the\n"
     "                processors, 4 to 8; 0: one per processor, 2 to 16); the output\n"
     "                is the same for every N\n"
+    "  --only PATH   work on this repository of FOLDER alone (repeatable), in the\n"
+    "                order of the walk; one the walk does not find gets a row marked\n"
+    "                gone (a failure for --exit-code)\n"
     "  --exit-code   exit 3 when a repository needs attention, 4 when a command failed\n"
     "  --color[=WHEN]\n"
     "                the Summary pane in the window's colours: auto (the default) on a\n"
@@ -139,6 +144,7 @@ struct Request {
     ScanOptions options;
     const char* folder = nullptr;
     std::vector<int> panes;  // in the order given; paneCount for the Summary
+    std::vector<std::string> only;  // as given
     bool json = false, ask = false, exitCode = false;
     const char* colour = "auto";
 };
@@ -180,6 +186,10 @@ int takeValue(int argc, char** argv, int& i, Request& request) {
         if (!end || *end || end == argv[i] || jobs < 0 || jobs > maxJobs)
             return usageError("--jobs needs a number from 0 to 64", "");
         request.options.jobs = jobs == 0 ? std::clamp(int(std::thread::hardware_concurrency()), 2, 16) : int(jobs);
+    } else if (!strcmp(arg, "--only")) {
+        if (++i == argc)
+            return usageError("--only needs a repository's path", "");
+        request.only.push_back(argv[i]);
     } else {  // --pane
         if (++i == argc)
             return usageError("--pane needs a pane name", "");
@@ -206,7 +216,7 @@ int parseArguments(int argc, char** argv, Request& request) {
             return 0;
         } else if (takeSwitch(arg, request)) {
         } else if (!strcmp(arg, "--color") || !strncmp(arg, "--color=", 8) || !strcmp(arg, "--jobs") ||
-                   !strcmp(arg, "--pane")) {
+                   !strcmp(arg, "--pane") || !strcmp(arg, "--only")) {
             if (int status = takeValue(argc, argv, i, request); status >= 0)
                 return status;
         } else if (!strcmp(arg, "--")) {
@@ -228,6 +238,9 @@ int parseArguments(int argc, char** argv, Request& request) {
     if (!std::filesystem::is_directory(request.folder, error))
         return usageError(std::filesystem::exists(request.folder, error) ? "not a folder: " : "no such folder: ",
                           request.folder);
+    for (const std::string& path : request.only)
+        if (!isInside(absoluteFolder(path), absoluteFolder(request.folder)))
+            return usageError("--only names a path outside the folder: ", path.c_str());
     if (request.json && !request.panes.empty())
         return usageError("--json prints no panes: ", "leave out --pane");
     if (request.panes.empty() && !request.json)
@@ -403,6 +416,7 @@ int scan(int argc, char** argv) {
 
     PrintedPanes panes(request.panes);
     Scan scan(request.folder, request.options, panes);
+    scan.keepOnly(request.only);
     Output output(hurry);
     Watcher watcher(scan, output, request.json);
     if (!runScan(scan, request, watcher))

@@ -106,6 +106,7 @@ std::string jsonLine(const RepositoryState& state) {
         row["submodulesUpdated"] = state.submodulesUpdated;
     row["problem"] = orNull(state.problem);
     row["stop"] = orNull(state.stop);
+    row["gone"] = state.gone;
     bool checked = state.checkedAt != std::chrono::system_clock::time_point();
     row["checkedAt"] = checked ? Json(utcText(state.checkedAt)) : Json(nullptr);
     row["trust"] = state.trust;

@@ -9,7 +9,7 @@ bool OperationResult::failed() const {
 }
 
 bool RepositoryState::failed() const {
-    return !problem.empty() || std::any_of(std::begin(operations), std::end(operations), [](const OperationResult& result) { return result.failed(); });
+    return gone || !problem.empty() || std::any_of(std::begin(operations), std::end(operations), [](const OperationResult& result) { return result.failed(); });
 }
 
 bool RepositoryState::needsCredentials() const {
