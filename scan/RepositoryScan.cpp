@@ -200,6 +200,8 @@ void scanRepository(Work& work, const RunContext& run, ChildSlot& slot) {
     state.checkedAt = std::chrono::system_clock::now();
 }
 
+bool ScanOptions::*optionOf(Operation operation) { return operations[operation].enabled; }
+
 void writeBeginLines(const ScanOptions& options, ScanSink& sink) {
     for (const GitOperation& operation : operations)
         if (options.*operation.enabled)

@@ -46,3 +46,15 @@ std::string RepositoryState::lastMessage() const {
     return problem;
 }
 
+
+void RepositoryState::keepRunsFrom(const RepositoryState& earlier) {
+    if (!operations[fetchOperation].ran)
+        fetchedRefs = earlier.fetchedRefs;
+    if (!operations[pullOperation].ran)
+        pulledCommits = earlier.pulledCommits;
+    if (!operations[submoduleOperation].ran)
+        submodulesUpdated = earlier.submodulesUpdated;
+    for (int i = 0; i < operationCount; i++)
+        if (!operations[i].ran)
+            operations[i] = earlier.operations[i];
+}

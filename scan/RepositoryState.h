@@ -57,4 +57,8 @@ struct RepositoryState {
     enum class Tone { stopped, failed, unread, changed, moved, clean };
     Tone tone() const;
     std::string lastMessage() const;  // the last line git had for this repository
+    // Takes from earlier, this repository's record before, what the commands
+    // that did not run this time had found: a pull on a row keeps what its
+    // fetch brought.
+    void keepRunsFrom(const RepositoryState& earlier);
 };

@@ -121,10 +121,21 @@ bool Scan::startOn(std::vector<std::string> list, const ScanOptions& what, bool 
     return startRun("run", false, [this, list = std::move(list), withCredentials] { runOn(list, withCredentials); });
 }
 
+// Again the commands that last ran on those repositories, whatever ran since
+// on others.
 bool Scan::retryWithCredentials(const std::string& askPass) {
     ScanOptions what = options;
     what.askPass = askPass;
-    return startOn(needingCredentials(), what, true);
+    for (int i = 0; i < operationCount; i++)
+        what.*optionOf(Operation(i)) = false;
+    std::vector<std::string> list;
+    for (const RepositoryState& row : rows.all())
+        if (row.needsCredentials()) {
+            list.push_back(row.path);
+            for (int i = 0; i < operationCount; i++)
+                what.*optionOf(Operation(i)) |= row.operations[i].ran;
+        }
+    return startOn(list, what, true);
 }
 
 bool Scan::startRun(const char* what, bool walks, std::function<void()> body) {
@@ -303,6 +314,8 @@ void Scan::runRepositories(bool withCredentials, const std::function<void(Reposi
             work->state.path = path;
             setInHand(worker, index, path);
             scanRepository(*work, run, children[worker]);
+            if (std::optional<RepositoryState> earlier = rows.find(path))
+                work->state.keepRunsFrom(*earlier);
             order.finish(std::move(work));
             setInHand(worker, 0, {});
             done++;
@@ -334,11 +347,9 @@ void Scan::runRepositories(bool withCredentials, const std::function<void(Reposi
     for (size_t i = 0; i < untaken.size(); i++) {
         auto work = std::make_unique<Work>();
         work->index = first + i;
-        std::optional<RepositoryState> kept = rows.find(untaken[i]);
-        work->state = kept ? *kept : RepositoryState();
         work->state.path = untaken[i];
-        if (!kept)
-            work->state.stop = "not reached";
+        work->state.stop = "not reached";
+        work->state = rows.find(untaken[i]).value_or(work->state);
         order.finish(std::move(work));
     }
     if (canRun)
