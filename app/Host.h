@@ -66,6 +66,10 @@ std::string readmePath();
 // Opens a file or a folder in the desktop's viewer for it, without waiting.
 // False when the viewer could not be started.
 bool openLink(const std::string& path);
+// Opens the desktop's terminal in folder, without waiting: x-terminal-emulator
+// on Linux; Windows Terminal, else a console with cmd, on Windows. False when
+// none could be started there.
+bool openTerminal(const std::string& folder);
 
 // Shuts the backends down, then the device and the window. The Dear ImGui
 // context is destroyed by the caller in between, as the backends need.

@@ -283,13 +283,14 @@ std::string readmePath() {
     return {};
 }
 
-// xdg-open is started through an intermediate child, so the opener belongs to
-// init, which reaps it: nothing is waited for but the start, and no zombie is
-// left. No shell is involved; the path is one argument. The intermediate
-// child learns from a close-on-exec pipe whether the start succeeded.
-bool openLink(const std::string& path) {
-    char program[] = "xdg-open";
-    char* argv[] = {program, const_cast<char*>(path.c_str()), nullptr};
+namespace {
+
+// A viewer or a terminal is started through an intermediate child, so it
+// belongs to init, which reaps it: nothing is waited for but the start, and no
+// zombie is left. No shell is involved; a path is one argument. The
+// intermediate child learns from a close-on-exec pipe whether the start (in
+// folder, when given) succeeded.
+bool startDetached(char* const argv[], const char* folder) {
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0)
         return false;
@@ -306,7 +307,8 @@ bool openLink(const std::string& path) {
                 if (null > STDERR_FILENO)
                     close(null);
             }
-            execvp(program, argv);
+            if (!folder || chdir(folder) == 0)
+                execvp(argv[0], argv);
             (void)!write(report[1], "x", 1);
             _exit(127);
         }
@@ -324,6 +326,21 @@ bool openLink(const std::string& path) {
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
     return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+bool openLink(const std::string& path) {
+    char program[] = "xdg-open";
+    char* argv[] = {program, const_cast<char*>(path.c_str()), nullptr};
+    return startDetached(argv, nullptr);
+}
+
+// Debian's choice of terminal, which update-alternatives points at.
+bool openTerminal(const std::string& folder) {
+    char program[] = "x-terminal-emulator";
+    char* argv[] = {program, nullptr};
+    return startDetached(argv, folder.c_str());
 }
 
 void shutdownBackends() {

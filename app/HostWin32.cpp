@@ -387,6 +387,31 @@ bool openLink(const std::string& path) {
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
+// Windows Terminal where it is installed, told the folder with -d (where a ';'
+// would start another tab, so it is escaped, and a closing backslash would
+// escape the quote), else a console of its own with cmd; either starts in folder.
+bool openTerminal(const std::string& folder) {
+    char found[MAX_PATH] = {};
+    std::string line;
+    if (SearchPathA(nullptr, "wt.exe", nullptr, MAX_PATH, found, nullptr) > 0) {
+        line.append("\"").append(found).append("\" -d \"");
+        for (char c : folder)
+            line.append(c == ';' ? "\\;" : std::string(1, c));
+        line.append(folder.ends_with("\\") ? "\\\"" : "\"");
+    } else {
+        line.append("cmd.exe");
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, folder.c_str(),
+                        &startup, &started))
+        return false;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return true;
+}
+
 void shutdownBackends() {
     ImGui_ImplDX11_Shutdown();
     ImGui_ImplWin32_Shutdown();

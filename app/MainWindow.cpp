@@ -100,8 +100,9 @@ void drawJobs() {
     explainDisabled(busy);
 }
 
-// "Rescan" and F5 scan the last folder again; "Stop" ends the running scan
-// and opens nothing.
+// "Rescan" and F5 go over the last folder's list again with the ticked
+// commands, "Refresh all" with the state command alone; "Stop" ends the
+// running scan and opens nothing.
 void drawScanButtons() {
     if (ImGui::Button("Scan Folder"))
         pickerAsked = true;
@@ -111,6 +112,9 @@ void drawScanButtons() {
     bool f5 = known && ImGui::IsKeyPressed(host::keyIndex(host::Key::f5), false);
     if (ImGui::Button("Rescan") || f5)
         rescanFolder();
+    ImGui::SameLine();
+    if (ImGui::Button("Refresh all"))
+        refreshAll();
     ImGui::EndDisabled();
     ImGui::SameLine();
     ImGui::BeginDisabled(!scanBusy());

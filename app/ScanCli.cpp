@@ -31,6 +31,7 @@
 
 #include "app/TerminalOutput.h"
 #include "log/PaneText.h"
+#include "scan/DirectoryList.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
 
@@ -40,7 +41,7 @@ const char usage[] =
     "usage: repodeck-scan [--status] [--remote] [--fetch|--no-fetch] [--pull] [--submodule]\n"
     "                     [--readme] [--nested] [--run-hooks] [--ask] [--pane NAME]...\n"
     "                     [--json] [--jobs N] [--per-host N] [--timeout SECONDS]\n"
-    "                     [--exit-code] [--color[=WHEN]] FOLDER\n"
+    "                     [--exit-code] [--color[=WHEN]] [--only PATH]... FOLDER\n"
     "\n"
     "Finds every git repository below FOLDER, runs the chosen git commands on each and\n"
     "prints the panes of the repodeck window. Only --fetch is on unless told otherwise.\n"
@@ -69,6 +70,9 @@ const char usage[] =
     "                end a git command still running after SECONDS (1 to 86400;\n"
     "                default none: only one silent for 513 s is ended, and ssh and\n"
     "                https give up on a host that stops answering)\n"
+    "  --only PATH   work on this repository of FOLDER alone (repeatable), in the\n"
+    "                order of the walk; one the walk does not find gets a row marked\n"
+    "                gone (a failure for --exit-code)\n"
     "  --exit-code   exit 3 when a repository needs attention, 4 when a command failed\n"
     "  --color[=WHEN]\n"
     "                the Summary pane in the window's colours: auto (the default) on a\n"
@@ -148,6 +152,7 @@ struct Request {
     ScanOptions options;
     const char* folder = nullptr;
     std::vector<int> panes;  // in the order given; paneCount for the Summary
+    std::vector<std::string> only;  // as given
     bool json = false, ask = false, exitCode = false;
     const char* colour = "auto";
 };
@@ -202,6 +207,10 @@ int takeValue(int argc, char** argv, int& i, Request& request) {
     } else if (!strcmp(arg, "--timeout")) {
         if ((request.options.timeoutSeconds = int(number(argc, argv, i, 1, 86400))) < 0)
             return usageError("--timeout needs a number of seconds from 1 to 86400", "");
+    } else if (!strcmp(arg, "--only")) {
+        if (++i == argc)
+            return usageError("--only needs a repository's path", "");
+        request.only.push_back(argv[i]);
     } else {  // --pane
         if (++i == argc)
             return usageError("--pane needs a pane name", "");
@@ -228,7 +237,8 @@ int parseArguments(int argc, char** argv, Request& request) {
             return 0;
         } else if (takeSwitch(arg, request)) {
         } else if (!strcmp(arg, "--color") || !strncmp(arg, "--color=", 8) || !strcmp(arg, "--jobs") ||
-                   !strcmp(arg, "--per-host") || !strcmp(arg, "--timeout") || !strcmp(arg, "--pane")) {
+                   !strcmp(arg, "--per-host") || !strcmp(arg, "--timeout") || !strcmp(arg, "--pane") ||
+                   !strcmp(arg, "--only")) {
             if (int status = takeValue(argc, argv, i, request); status >= 0)
                 return status;
         } else if (!strcmp(arg, "--")) {
@@ -250,6 +260,9 @@ int parseArguments(int argc, char** argv, Request& request) {
     if (!std::filesystem::is_directory(request.folder, error))
         return usageError(std::filesystem::exists(request.folder, error) ? "not a folder: " : "no such folder: ",
                           request.folder);
+    for (const std::string& path : request.only)
+        if (!isInside(absoluteFolder(path), absoluteFolder(request.folder)))
+            return usageError("--only names a path outside the folder: ", path.c_str());
     if (request.json && !request.panes.empty())
         return usageError("--json prints no panes: ", "leave out --pane");
     if (request.panes.empty() && !request.json)
@@ -439,6 +452,7 @@ int scan(int argc, char** argv) {
 
     PrintedPanes panes(request.panes);
     Scan scan(request.folder, request.options, panes);
+    scan.keepOnly(request.only);
     Output output(hurry);
     Watcher watcher(scan, output, request.json);
     if (request.json)

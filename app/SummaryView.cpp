@@ -1,7 +1,9 @@
 #include "app/SummaryView.h"
 
 #include <algorithm>
+#include <chrono>
 #include <numeric>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +35,8 @@ struct SummaryView {
     bool dirty = true;
     bool refit = true;       // rows changed: the columns fit their content again
     bool userSized = false;  // a column resized by hand keeps its width this session
+    std::set<std::string> selected;  // paths, of shown rows only
+    std::string anchor;              // the row a Shift+click selects from
 };
 SummaryView view;
 
@@ -41,6 +45,7 @@ void takeNewRows() {
         view.scan = scanNumber();
         view.generation = 0;
         view.rows.clear();
+        view.selected.clear();
         view.dirty = true;
     }
     // A record comes once when done, and again in its place when a retry replaces it.
@@ -86,7 +91,96 @@ void arrangeRows() {
             return view.descending ? keys[b] < keys[a] : keys[a] < keys[b];
         });
     }
+    // An action reaches only rows the user sees.
+    std::set<std::string> shownSelected;
+    for (int i : view.shown)
+        if (view.selected.count(view.rows[i].path))
+            shownSelected.insert(view.rows[i].path);
+    view.selected.swap(shownSelected);
     view.dirty = false;
+}
+
+// A click on the row at position among those shown: it alone; with Ctrl it
+// joins or leaves the selection; with Shift the rows from the last click's
+// to it (added to the selection with Ctrl too).
+void selectAt(int position) {
+    const ImGuiIO& io = ImGui::GetIO();
+    const std::string& path = view.rows[view.shown[position]].path;
+    auto anchor = std::find_if(view.shown.begin(), view.shown.end(), [](int i) { return view.rows[i].path == view.anchor; });
+    if (io.KeyShift && anchor != view.shown.end()) {
+        if (!io.KeyCtrl)
+            view.selected.clear();
+        int from = int(anchor - view.shown.begin());
+        for (int i = std::min(from, position); i <= std::max(from, position); i++)
+            view.selected.insert(view.rows[view.shown[i]].path);
+        return;
+    }
+    if (!io.KeyCtrl)
+        view.selected.clear();
+    if (!view.selected.erase(path))
+        view.selected.insert(path);
+    view.anchor = path;
+}
+
+void selectShown(bool (*wanted)(const RepositoryState&)) {
+    view.selected.clear();
+    for (int i : view.shown)
+        if (wanted(view.rows[i]))
+            view.selected.insert(view.rows[i].path);
+}
+
+// The selected rows' paths, in list order: the order an action works in.
+std::vector<std::string> selectedPaths() {
+    std::vector<std::string> paths;
+    for (const RepositoryState& row : view.rows)
+        if (view.selected.count(row.path))
+            paths.push_back(row.path);
+    return paths;
+}
+
+// What a selection can have done to it; no command: the state alone.
+struct RowAction {
+    const char* label;
+    bool ScanOptions::*command;
+};
+const RowAction rowActions[] = {{"Refresh", nullptr},
+                                {"Fetch", &ScanOptions::fetchEnabled},
+                                {"Pull", &ScanOptions::pullEnabled},
+                                {"Status", &ScanOptions::statusEnabled},
+                                {"Submodule update", &ScanOptions::submoduleEnabled}};
+// A file manager or a terminal each: a few at once, not a screenful.
+constexpr size_t mostOpened = 10;
+
+// The actions on the selection, as buttons above the table or as the items
+// of a row's menu.
+void drawActions(bool menu) {
+    auto item = [&](const char* label, bool enabled) {
+        if (menu)
+            return ImGui::MenuItem(label, nullptr, false, enabled);
+        ImGui::SameLine();
+        ImGui::BeginDisabled(!enabled);
+        bool pressed = ImGui::Button(label);
+        ImGui::EndDisabled();
+        return pressed;
+    };
+    size_t count = view.selected.size();
+    for (const RowAction& action : rowActions)
+        if (item(action.label, count && !scanBusy()))
+            runOnRows(selectedPaths(), action.label, action.command);
+    if (menu)
+        ImGui::Separator();
+    if (item("Open folder", count && count <= mostOpened))
+        for (const std::string& path : selectedPaths())
+            host::openLink(path);  // in the file manager
+    if (item("Open terminal", count && count <= mostOpened))
+        for (const std::string& path : selectedPaths())
+            host::openTerminal(path);
+    if (item(count > 1 ? "Copy paths" : "Copy path", count)) {
+        std::string text;
+        for (const std::string& path : selectedPaths())
+            text += (text.empty() ? "" : "\n") + path;
+        ImGui::SetClipboardText(text.c_str());
+    }
 }
 
 }  // namespace
@@ -124,7 +218,25 @@ bool drawCell(const std::string& text) {
     return ImGui::IsMouseHoveringRect(pos, shownEnd) && ImGui::IsWindowHovered();
 }
 
-void drawRow(const RepositoryState& row, int index) {
+// "checked 2 min ago", by the desktop's clock; empty for a row never checked.
+std::string checkedText(std::chrono::system_clock::time_point at) {
+    using namespace std::chrono;
+    if (at == system_clock::time_point())
+        return {};
+    long long ago = std::max<long long>(0, duration_cast<seconds>(system_clock::now() - at).count());
+    auto text = [](long long count, const char* unit) { return "checked " + std::to_string(count) + unit + " ago"; };
+    return ago < 60 ? text(ago, " s") : ago < 3600 ? text(ago / 60, " min") : ago < 86400 ? text(ago / 3600, " h")
+                                                                                          : text(ago / 86400, " days");
+}
+
+// The row's tooltip: the last line git had for it, and when it was checked.
+std::string rowTip(const RepositoryState& row) {
+    std::string message = row.lastMessage(), checked = checkedText(row.checkedAt);
+    return message + (message.empty() || checked.empty() ? "" : "\n") + checked;
+}
+
+// The row at position among those shown; index is its place in the list.
+void drawRow(const RepositoryState& row, int index, int position) {
     ImGui::TableNextRow();
     ImGui::PushID(index);
     ImGui::PushStyleColor(ImGuiCol_Text, colourOf(row));
@@ -135,16 +247,21 @@ void drawRow(const RepositoryState& row, int index) {
         if (column == repositoryColumn) {
             // The row's selectable, and over it the path, cut like any cell.
             ImVec2 start = ImGui::GetCursorScreenPos();
-            if (ImGui::Selectable("##row", false,
+            bool selected = view.selected.count(row.path);
+            if (ImGui::Selectable("##row", selected,
                                   ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick |
-                                      ImGuiSelectableFlags_AllowItemOverlap) &&
-                ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left))
-                host::openLink(row.path.c_str());  // the folder, in the file manager
-            if (ImGui::IsItemHovered() && !row.lastMessage().empty())
-                cutText = row.lastMessage();
+                                      ImGuiSelectableFlags_AllowItemOverlap)) {
+                if (ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left))
+                    host::openLink(row.path.c_str());  // the folder, in the file manager
+                else
+                    selectAt(position);
+            }
+            if (ImGui::IsItemHovered())
+                cutText = rowTip(row);
+            if (ImGui::IsItemClicked(ImGuiMouseButton_Right) && !selected)
+                view.selected = {row.path};  // the menu acts on the row it was opened on
             if (ImGui::BeginPopupContextItem("row")) {
-                if (ImGui::MenuItem("Copy path"))
-                    ImGui::SetClipboardText(row.path.c_str());
+                drawActions(true);
                 ImGui::EndPopup();
             }
             ImGui::SameLine(0, 0);
@@ -193,6 +310,15 @@ void drawSummary(bool focusFilter) {
         view.dirty = true;
     }
 
+    if (ImGui::Button("Select needing attention"))
+        selectShown([](const RepositoryState& row) { return row.needsAttention(); });
+    const ImGuiIO& io = ImGui::GetIO();
+    if (io.KeyCtrl && !io.WantTextInput && ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_A), false))
+        selectShown([](const RepositoryState&) { return true; });
+    drawActions(false);
+    ImGui::SameLine();
+    ImGui::Text("%d selected", int(view.selected.size()));
+
     constexpr ImGuiTableFlags flags = ImGuiTableFlags_Sortable | ImGuiTableFlags_SortTristate |
                                       ImGuiTableFlags_Resizable | ImGuiTableFlags_ScrollX | ImGuiTableFlags_ScrollY |
                                       ImGuiTableFlags_RowBg | ImGuiTableFlags_BordersInnerV |
@@ -223,6 +349,6 @@ void drawSummary(bool focusFilter) {
     clipper.Begin(int(view.shown.size()));
     while (clipper.Step())
         for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; i++)
-            drawRow(view.rows[view.shown[i]], view.shown[i]);
+            drawRow(view.rows[view.shown[i]], view.shown[i], i);
     ImGui::EndTable();
 }

@@ -1,6 +1,7 @@
 #include "app/TerminalOutput.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +55,18 @@ std::string hex(const std::string& bytes) {
     return text;
 }
 
+// ISO 8601 in UTC, to the second: "2024-05-01T12:34:56Z".
+std::string utcText(std::chrono::system_clock::time_point at) {
+    using namespace std::chrono;
+    sys_days day = floor<days>(at);
+    year_month_day date(day);
+    hh_mm_ss time(floor<seconds>(at - day));
+    char text[32];
+    snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(date.year()), unsigned(date.month()),
+             unsigned(date.day()), int(time.hours().count()), int(time.minutes().count()), int(time.seconds().count()));
+    return text;
+}
+
 }  // namespace
 
 // One repository's line of --json; the README lists every key. Controls that
@@ -93,6 +106,9 @@ std::string jsonLine(const RepositoryState& state) {
         row["submodulesUpdated"] = state.submodulesUpdated;
     row["problem"] = orNull(state.problem);
     row["stop"] = orNull(state.stop);
+    row["gone"] = state.gone;
+    bool checked = state.checkedAt != std::chrono::system_clock::time_point();
+    row["checkedAt"] = checked ? Json(utcText(state.checkedAt)) : Json(nullptr);
     row["trust"] = state.trust;
     row["needsCredentials"] = state.needsCredentials();
     row["needsAttention"] = state.needsAttention();

@@ -50,9 +50,43 @@ void scanFolderAt(const std::string& folder) {
         lastFolder = scan->folder();
 }
 
+namespace {
+
+// The window's options with command alone ticked (none: the state only).
+ScanOptions actionOptions(bool ScanOptions::*command) {
+    ScanOptions what = options;
+    for (bool ScanOptions::*ticked : {&ScanOptions::fetchEnabled, &ScanOptions::pullEnabled, &ScanOptions::submoduleEnabled,
+                                      &ScanOptions::statusEnabled, &ScanOptions::remoteEnabled, &ScanOptions::readmeEnabled})
+        what.*ticked = false;
+    if (command)
+        what.*command = true;
+    return what;
+}
+
+// False when there is no scan of the last folder to go over again.
+bool rescanWith(const ScanOptions& what) {
+    if (!scan || scan->folder() != lastFolder)  // none yet, or the last could not start
+        return false;
+    stopScan();
+    scan->rescan(what);
+    return true;
+}
+
+}  // namespace
+
 void rescanFolder() {
-    if (!lastFolder.empty())
+    if (!rescanWith(options) && !lastFolder.empty())
         scanFolderAt(std::string(lastFolder));  // a copy: a started scan replaces it
+}
+
+void refreshAll() { rescanWith(actionOptions(nullptr)); }
+
+void runOnRows(const std::vector<std::string>& paths, const char* label, bool ScanOptions::*command) {
+    if (!scan || scan->running() || paths.empty())
+        return;
+    std::string count = std::to_string(paths.size()) + (paths.size() == 1 ? " repository" : " repositories");
+    sink.text(Pane::logs, label + (": " + count) + "\n");
+    scan->startOn(paths, actionOptions(command));
 }
 
 const std::string& lastScannedFolder() { return lastFolder; }

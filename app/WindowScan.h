@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "scan/Scan.h"
 
@@ -20,9 +21,19 @@ uint64_t scanNumber();
 bool scanBusy();
 
 // Stops the running scan and scans folder: the one picked after "Scan
-// Folder", "Rescan" with the last folder, and a folder named on the command line.
+// Folder", and a folder named on the command line.
 void scanFolderAt(const std::string& folder);
-void rescanFolder();  // nothing before the first scan
+// "Rescan" (the ticked commands) and "Refresh all" (the state command alone):
+// the running scan stopped, the last list and rows again, while a walk of the
+// folder adds a row for a repository new there and marks gone one no longer
+// there. Nothing before the first scan.
+void rescanFolder();
+void refreshAll();
+// An action on the Summary's rows: the state command, after command (one of
+// the options' commands; none for a refresh), on paths alone, through the
+// last scan (the same jobs, trust rules and stop); only their rows change.
+// label names the action in Logs. Nothing while a scan runs.
+void runOnRows(const std::vector<std::string>& paths, const char* label, bool ScanOptions::*command);
 // The folder of the last scan started in this session (made absolute),
 // kept in memory only; empty before the first.
 const std::string& lastScannedFolder();

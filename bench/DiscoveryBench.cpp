@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     findRepositories(argv[1], false, stop, sink, [&](const std::string& repository) {
         puts(repository.c_str());
         found++;
+        return true;
     });
     return found == 0 ? 1 : 0;
 }

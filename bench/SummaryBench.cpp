@@ -21,6 +21,7 @@
 
 namespace host {
 bool openLink(const std::string&) { return true; }  // a double click never happens here
+bool openTerminal(const std::string&) { return true; }
 FontFace textFont() { return {}; }  // Dear ImGui's built-in font: the same for every run
 FontFace fontFor(ImWchar) { return {}; }
 }  // namespace host

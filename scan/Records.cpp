@@ -30,6 +30,12 @@ std::vector<RepositoryState> Records::all() const {
     return rows;
 }
 
+std::optional<RepositoryState> Records::find(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto place = places.find(path);
+    return place == places.end() ? std::nullopt : std::optional<RepositoryState>(rows[place->second]);
+}
+
 size_t Records::count(bool (RepositoryState::*test)() const) const {
     std::lock_guard<std::mutex> lock(mutex);
     return size_t(std::count_if(rows.begin(), rows.end(), [&](const RepositoryState& row) { return (row.*test)(); }));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -20,6 +21,7 @@ public:
     // list, in list order; now is the generation they bring the caller to.
     std::vector<std::pair<size_t, RepositoryState>> changedSince(uint64_t after, uint64_t& now) const;
     std::vector<RepositoryState> all() const;
+    std::optional<RepositoryState> find(const std::string& path) const;
     size_t count(bool (RepositoryState::*test)() const) const;
     uint64_t generation() const;
 

@@ -1,5 +1,6 @@
 #include "scan/RepositoryScan.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -197,7 +198,10 @@ void scanRepository(Work& work, const RunContext& run, ChildSlot& slot) {
     }
     if (run.stop && !state.summarized && state.problem.empty())
         state.stop = "stopped";
+    state.checkedAt = std::chrono::system_clock::now();
 }
+
+bool ScanOptions::*optionOf(Operation operation) { return operations[operation].enabled; }
 
 void writeBeginLines(const ScanOptions& options, ScanSink& sink) {
     for (const GitOperation& operation : operations)

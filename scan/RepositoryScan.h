@@ -25,6 +25,9 @@ struct RunContext {
 // Runs in slot every git child of work's repository.
 void scanRepository(Work& work, const RunContext& run, ChildSlot& slot);
 
+// The option that ticks operation.
+bool ScanOptions::*optionOf(Operation operation);
+
 // The Logs lines that open the ticked commands' run, and those that close it
 // there and in each command's pane.
 void writeBeginLines(const ScanOptions& options, ScanSink& sink);

@@ -9,7 +9,7 @@ bool OperationResult::failed() const {
 }
 
 bool RepositoryState::failed() const {
-    return !problem.empty() || std::any_of(std::begin(operations), std::end(operations), [](const OperationResult& result) { return result.failed(); });
+    return gone || !problem.empty() || std::any_of(std::begin(operations), std::end(operations), [](const OperationResult& result) { return result.failed(); });
 }
 
 bool RepositoryState::needsCredentials() const {
@@ -46,3 +46,15 @@ std::string RepositoryState::lastMessage() const {
     return problem;
 }
 
+
+void RepositoryState::keepRunsFrom(const RepositoryState& earlier) {
+    if (!operations[fetchOperation].ran)
+        fetchedRefs = earlier.fetchedRefs;
+    if (!operations[pullOperation].ran)
+        pulledCommits = earlier.pulledCommits;
+    if (!operations[submoduleOperation].ran)
+        submodulesUpdated = earlier.submodulesUpdated;
+    for (int i = 0; i < operationCount; i++)
+        if (!operations[i].ran)
+            operations[i] = earlier.operations[i];
+}

@@ -3,6 +3,7 @@
 // Summary pane and its JSON, so the three always agree.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,8 +45,11 @@ struct RepositoryState {
     std::string problem;                   // why the state could not be read
     std::vector<std::string> trust;        // what its configuration and hooks named that git did not run
     std::string stop;                      // "stopped" while in hand, or "not reached", by a stop
+    bool gone = false;                     // on the list, but the last walk of the folder did not find it
+    // When a worker last finished with it; the clock's epoch for never.
+    std::chrono::system_clock::time_point checkedAt{};
 
-    bool failed() const;  // a command failed, for a reason other than credentials, or no state
+    bool failed() const;  // a command failed, for a reason other than credentials, no state, or gone
     bool needsCredentials() const;
     bool needsAttention() const;
     // The most pressing state, which names the row's colour in the window and
@@ -53,4 +57,8 @@ struct RepositoryState {
     enum class Tone { stopped, failed, unread, changed, moved, clean };
     Tone tone() const;
     std::string lastMessage() const;  // the last line git had for this repository
+    // Takes from earlier, this repository's record before, what the commands
+    // that did not run this time had found: a pull on a row keeps what its
+    // fetch brought.
+    void keepRunsFrom(const RepositoryState& earlier);
 };

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <tuple>
 
@@ -134,9 +135,8 @@ struct HostRoom {
 Scan::Scan(const std::string& folder, const ScanOptions& options, ScanSink& sink)
     // Absolute once, here: git's ceiling and every check of what lies inside
     // need it, and every path shown is then whole.
-    : chosen(absoluteFolder(folder)), root(resolvedPath(chosen)), options(options), sink(sink) {
-    this->options.jobs = std::clamp(options.jobs, 1, maxJobs);
-    this->options.perHost = std::clamp(options.perHost, 1, maxPerHost);
+    : chosen(absoluteFolder(folder)), root(resolvedPath(chosen)), sink(sink) {
+    takeOptions(options);
     for (ChildSlot& slot : children)
         slot.stopWith(stopFlag);
 }
@@ -146,10 +146,65 @@ Scan::~Scan() {
     wait();
 }
 
-bool Scan::start() {
-    sink.text(Pane::logs, "Path to Scan: " + chosen + "\n");
-    busy = walking = true;  // before the thread, so a stop never falls in a moment when neither is set
-    if (startThread(thread, "main scan", [this] { walkAndRun(); }))
+void Scan::takeOptions(const ScanOptions& what) {
+    options = what;
+    options.jobs = std::clamp(what.jobs, 1, maxJobs);
+    options.perHost = std::clamp(what.perHost, 1, maxPerHost);
+}
+
+void Scan::keepOnly(const std::vector<std::string>& paths) {
+    only.clear();
+    for (const std::string& path : paths)
+        only.push_back(absoluteFolder(path));
+}
+
+bool Scan::start() { return startRun("main scan", true, [this] { walkAndRun(); }); }
+
+bool Scan::rescan(const ScanOptions& what) {
+    if (busy)
+        return false;
+    wait();  // empties the finished thread's slot
+    known.clear();
+    for (const RepositoryState& row : rows.all())
+        known.push_back(row.path);
+    takeOptions(what);
+    stopFlag = false;
+    return startRun("rescan", true, [this] { walkAndRun(); });
+}
+
+bool Scan::startOn(std::vector<std::string> list, const ScanOptions& what, bool withCredentials) {
+    if (list.empty() || busy)
+        return false;
+    wait();
+    takeOptions(what);
+    stopFlag = false;
+    return startRun("run", false, [this, list = std::move(list), withCredentials] { runOn(list, withCredentials); });
+}
+
+// Again the commands that last ran on those repositories, whatever ran since
+// on others.
+bool Scan::retryWithCredentials(const std::string& askPass) {
+    ScanOptions what = options;
+    what.askPass = askPass;
+    for (int i = 0; i < operationCount; i++)
+        what.*optionOf(Operation(i)) = false;
+    std::vector<std::string> list;
+    for (const RepositoryState& row : rows.all())
+        if (row.needsCredentials()) {
+            list.push_back(row.path);
+            for (int i = 0; i < operationCount; i++)
+                what.*optionOf(Operation(i)) |= row.operations[i].ran;
+        }
+    return startOn(list, what, true);
+}
+
+bool Scan::startRun(const char* what, bool walks, std::function<void()> body) {
+    if (walks)
+        sink.text(Pane::logs, "Path to Scan: " + chosen + "\n");
+    busy = true;  // before the thread, so a stop never falls in a moment when neither is set
+    walking = walks;
+    found = done = 0;
+    if (startThread(thread, what, std::move(body)))
         return true;
     busy = walking = false;
     return false;
@@ -202,16 +257,42 @@ bool Scan::checkGit(std::string& version) {
     return false;
 }
 
+// The walk's part of a run: the last list goes to the workers first, then
+// what the walk finds off it (of those kept, when some are). True when the
+// walk went through the whole folder: seen then holds all it found.
+bool Scan::walkInto(RepositoryQueue& queue, std::set<std::string>& seen) {
+    for (const std::string& path : known) {
+        queue.push(path);
+        found++;
+    }
+    std::set<std::string> listed(known.begin(), known.end()), kept(only.begin(), only.end());
+    findRepositories(chosen, options.nestedEnabled, stopFlag, sink, [&](const std::string& path) {
+        seen.insert(path);
+        if (listed.count(path) || (!kept.empty() && !kept.count(path)))
+            return false;
+        queue.push(path);
+        found++;
+        sink.repositoryFound(path);
+        return true;
+    });
+    return !stopFlag;
+}
+
+// Its row stays, so what the user saw of it is not lost without a word.
+void Scan::markGone(const std::string& path) {
+    RepositoryState state = rows.find(path).value_or(RepositoryState());
+    state.path = path;
+    state.gone = true;
+    rows.put(state);
+    sink.recordFinished(state);
+    sink.text(Pane::logs, "Repository Gone: " + path + "\n");
+}
+
 void Scan::walkAndRun() {
     std::string version;
-    bool gitWorks = checkGit(version);
-    auto walk = [&](RepositoryQueue& queue) {
-        findRepositories(chosen, options.nestedEnabled, stopFlag, sink, [&](const std::string& path) {
-            queue.push(path);
-            found++;
-            sink.repositoryFound(path);
-        });
-    };
+    bool gitWorks = checkGit(version), whole = false;
+    std::set<std::string> seen;
+    auto walk = [&](RepositoryQueue& queue) { whole = walkInto(queue, seen); };
     // The walk's text first, then the count and git's, then the repositories'.
     auto walked = [&](RepositoryQueue& queue) {
         walking = false;
@@ -241,6 +322,10 @@ void Scan::walkAndRun() {
         walk(queue);
         walked(queue);
     }
+    for (const std::vector<std::string>* listed : {&known, &only})
+        for (const std::string& path : *listed)
+            if (whole && !seen.count(path))
+                markGone(path);
     busy = false;
     sink.finished(stopFlag);
 }
@@ -262,20 +347,6 @@ void Scan::runOn(const std::vector<std::string>& list, bool withCredentials) {
         },
         [](RepositoryQueue&) {});
     busy = false;
-}
-
-bool Scan::retryWithCredentials(const std::string& askPass) {
-    std::vector<std::string> list = needingCredentials();
-    if (list.empty() || busy)
-        return false;
-    wait();  // empties the finished thread's slot
-    options.askPass = askPass;
-    stopFlag = false;
-    busy = true;  // before the thread, so a stop never falls between
-    if (startThread(thread, "retry", [this, list] { runOn(list, true); }))
-        return true;
-    busy = false;
-    return false;
 }
 
 std::vector<std::string> Scan::needingCredentials() const {
@@ -315,6 +386,8 @@ void Scan::runRepositories(bool withCredentials, const std::function<void(Reposi
             setInHand(worker, {index, path, host, std::chrono::steady_clock::now()});
             order.start(index);
             scanRepository(*work, run, children[worker]);
+            if (std::optional<RepositoryState> earlier = rows.find(path))
+                work->state.keepRunsFrom(*earlier);
             order.finish(std::move(work));
             setInHand(worker, {});
             done++;
@@ -339,12 +412,14 @@ void Scan::runRepositories(bool withCredentials, const std::function<void(Reposi
     for (std::thread& worker : workers)
         if (worker.joinable())
             worker.join();
-    // After a stop, each repository no worker took gets its row.
+    // After a stop, each repository no worker took keeps its record, or gets
+    // one that says so.
     for (const auto& [index, path] : canRun ? queue->untaken() : std::vector<std::pair<size_t, std::string>>()) {
         auto work = std::make_unique<Work>();
         work->index = index;
         work->state.path = path;
         work->state.stop = "not reached";
+        work->state = rows.find(path).value_or(work->state);
         order.finish(std::move(work));
     }
     if (canRun)

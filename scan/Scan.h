@@ -122,14 +122,26 @@ public:
     Scan(const Scan&) = delete;
     Scan& operator=(const Scan&) = delete;
 
+    // Before start: the walk lists only these repositories of the folder
+    // (paths made absolute as the folder is); one it does not find gets a row
+    // marked gone.
+    void keepOnly(const std::vector<std::string>& paths);
     // Starts the scan's thread; false when it cannot start (Logs says why).
     bool start();
     // Runs the ticked commands on list, without a walk, on the calling
     // thread. With credentials, one repository at a time, git may ask the user
-    // (options' askPass, or the terminal), and each record replaces the one of
-    // its path.
+    // (options' askPass, or the terminal). Each record replaces the one of its
+    // path; the other records stay.
     void runOn(const std::vector<std::string>& list, bool withCredentials = false);
-    // The window's "Retry N with credentials", on the scan's thread, once it has ended.
+
+    // Once the last run has ended, on the scan's thread, with what's commands
+    // (the same jobs, trust rules and stop; false when busy or nothing to do):
+    // runOn list (the window's actions on rows, and its retry with credentials),
+    bool startOn(std::vector<std::string> list, const ScanOptions& what, bool withCredentials = false);
+    // or the last list again, while a walk of the folder adds the
+    // repositories it finds off the list and marks gone those it no longer finds.
+    bool rescan(const ScanOptions& what);
+    // The window's "Retry N with credentials".
     bool retryWithCredentials(const std::string& askPass);
 
     // Any thread: ends every running git child; the threads wind down.
@@ -148,6 +160,10 @@ public:
 
 private:
     void walkAndRun();
+    bool walkInto(RepositoryQueue& queue, std::set<std::string>& seen);
+    void markGone(const std::string& path);
+    void takeOptions(const ScanOptions& what);
+    bool startRun(const char* what, bool walks, std::function<void()> body);
     bool checkGit(std::string& version);
     // Starts the workers on queue, feeds it on this thread, then waits for them.
     void runRepositories(bool withCredentials, const std::function<void(RepositoryQueue&)>& feed,
@@ -163,7 +179,8 @@ private:
     void setInHand(int worker, InHand repository);
 
     std::string chosen, root;  // the folder made absolute, and resolved (for what lies inside)
-    ScanOptions options;
+    ScanOptions options;  // the running or last run's
+    std::vector<std::string> known, only;  // what a rescan runs first; what the walk keeps when any
     SerialSink sink;
     Records rows;
     std::string gitProgram;  // found once; empty when there is none

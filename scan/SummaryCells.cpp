@@ -60,6 +60,8 @@ std::string summaryCell(const RepositoryState& state, SummaryColumn column) {
             text += (text.empty() ? "" : "; ") + item;
         return text;
     case problemColumn:
+        if (state.gone)
+            return "gone: the walk of the folder did not find it";
         for (int i = 0; i < operationCount; i++)
             if (state.operations[i].failed() || state.operations[i].needsCredentials)
                 return std::string("git ") + operationNames[i] + ": " + state.operations[i].message;

@@ -24,7 +24,7 @@ struct Walk {
     bool nested;       // walk into work trees too
     const std::atomic<bool>& stop;
     ScanSink& sink;
-    const std::function<void(const std::string&)>& found;
+    const std::function<bool(const std::string&)>& found;
     std::set<FolderId> walked;
     std::vector<std::string> enclosing;  // the git folders of the repositories the walk is inside
 
@@ -59,9 +59,10 @@ struct Walk {
             if (!submodule)
                 note("Git File Not Followed: ", path, git.path);
         } else if (git.kind == GitFolder::folder && dotGit.isLink ? mayFollow(path) : inside) {
-            sink.text(Pane::logs, "Repository Found: " + folder + "\n");
-            sink.text(Pane::repositories, folder + "\n");
-            found(folder);
+            if (found(folder)) {
+                sink.text(Pane::logs, "Repository Found: " + folder + "\n");
+                sink.text(Pane::repositories, folder + "\n");
+            }
             return git.common;
         } else if (!dotGit.isLink) {
             note("Link Not Followed: ", path, git.path);  // a worktree of a repository outside
@@ -109,6 +110,6 @@ struct Walk {
 }  // namespace
 
 void findRepositories(const std::string& folder, bool nested, const std::atomic<bool>& stop, ScanSink& sink,
-                      const std::function<void(const std::string&)>& found) {
+                      const std::function<bool(const std::string&)>& found) {
     Walk{resolvedPath(folder), nested, stop, sink, found, {}, {}}.walk(folder);
 }

@@ -69,6 +69,7 @@ void setWindowTitle(const char* title) { titles.push_back(title); }
 uintptr_t nativeWindow() { return 7; }
 std::string readmePath() { return "/doc/README.md"; }
 bool openLink(const std::string& path) { return opened.push_back(path), path != readmePath(); }
+bool openTerminal(const std::string& folder) { return opened.push_back("terminal " + folder), true; }
 }  // namespace host
 
 namespace {
@@ -125,6 +126,11 @@ protected:
         box ? press(ImGuiKey_A, true) : press(host::keyIndex(host::Key::f), true);
         ImGui::GetIO().AddInputCharactersUTF8(text);
         press(ImGuiKey_Enter);
+    }
+    static ImVec2 cell(int column, int row) {  // of the Summary; row 0 is the header
+        ImGuiTable* table = GImGui->Tables.GetByIndex(0);
+        return ImVec2((table->Columns[column].MinX + table->Columns[column].MaxX) / 2,
+                      table->OuterRect.Min.y + 6 + row * ImGui::GetTextLineHeightWithSpacing());
     }
     static ImGuiID tabId(const char* label) { return ImHashStr(label, 0, ImGui::FindWindowByName("Main")->GetID("#tabBar")); }
     // The Logs pane's lines as drawn, between its filter box and the next tabs'
@@ -271,11 +277,6 @@ TEST_F(MainWindowTest, SummarySortsFiltersAndOpensARow) {
             paths += all.substr(at + 2, all.find(" |", at + 2) - at - 2) + " ";
         return paths;
     };
-    auto cell = [](int column, int row) {  // row 0 is the header
-        ImGuiTable* table = GImGui->Tables.GetByIndex(0);
-        return ImVec2((table->Columns[column].MinX + table->Columns[column].MaxX) / 2,
-                      table->OuterRect.Min.y + 6 + row * ImGui::GetTextLineHeightWithSpacing());
-    };
     std::string sorted = shown();
     frames(2);
     ImGuiTable* table = GImGui->Tables.GetByIndex(0);
@@ -332,6 +333,54 @@ TEST(TextFilterTest, AnExclusionWinsWhereverItStands) {
         filter.build();
         EXPECT_EQ(filter.passes({text, cell}), passes) << typed << " on " << text;
     }
+}
+
+// Two rows selected (a click, a Ctrl+click) are fetched again, then
+// refreshed: only their rows and their text change, the refresh keeps what
+// the fetch found, and a row's tooltip says when it was checked.
+// Rescan goes over the same list, with a row added for a repository new in
+// the folder and the row of one no longer there marked gone.
+TEST_F(MainWindowTest, SummaryActsOnSelectedRowsAndRescanKeepsTheList) {
+    TempFolder root;
+    auto make = [&](const char* name, const char* fetch) {
+        std::filesystem::create_directories(root / name + pathSeparator + ".git");
+        writeFile(root / name + pathSeparator + ".fakegit-fetch", fetch);
+    };
+    auto rows = [&](auto shown) {
+        std::string all;
+        for (const RepositoryState& row : summaryRecords().all())
+            all += shown(row) + " ";
+        return all;
+    };
+    for (const char* name : {"a", "b", "c"})
+        make(name, "print first\n");
+    windowOptions().fetchEnabled = true;
+    scanFolderAt(root.path());
+    finish();
+    for (const char* name : {"a", "b", "c"})
+        make(name, "print second\n");
+    press(ImGuiKey_Tab, true, true);  // the Summary
+    click(cell(repositoryColumn, 1));
+    ImGui::GetIO().KeyCtrl = true;
+    click(cell(repositoryColumn, 3));
+    ImGui::GetIO().KeyCtrl = false;
+    for (const char* action : {"Fetch", "Refresh"}) {  // a refresh keeps what the fetch found
+        click(ImHashStr(action, 0, tabId("Summary")));
+        finish();
+    }
+    EXPECT_EQ(rows([](const RepositoryState& row) { return row.operations[fetchOperation].message; }), "second first second ");
+    EXPECT_EQ(occurrences(updatesPane.text(), "git fetch: " + root / "b\n"), 1);
+    EXPECT_EQ(occurrences(updatesPane.text(), "git fetch: " + root / "c\n"), 2);
+    ImGui::GetIO().MousePos = cell(repositoryColumn, 1);
+    EXPECT_NE(text().find("second\nchecked "), std::string::npos);
+
+    std::filesystem::remove_all(root / "b");
+    make("d", "");
+    click("Rescan");
+    finish();
+    frames(1);
+    EXPECT_EQ(rows([&](const RepositoryState& row) { return row.path.substr(root.path().size() + 1) + (row.gone ? "!" : ""); }),
+              "a b! c d ");
 }
 
 // A pane shows the lines that pass its filter, also as they arrive (the open
@@ -394,7 +443,7 @@ TEST_F(MainWindowTest, PaneFiltersAMillionLinesAcrossFramesAndScrolls) {
 }
 
 // Text reads at 4.5:1 or more on every background the theme draws it on:
-// rows plain, alternate, hovered and pressed in each state's colour, and the
+// rows plain, alternate, selected, hovered and pressed in each state's colour, and the
 // controls, tabs and popups in the text colours, also faded when disabled.
 TEST(ThemeTest, TextReadsOnEveryBackground) {
     Headless ui;
@@ -428,7 +477,8 @@ TEST(ThemeTest, TextReadsOnEveryBackground) {
         row.changed = state == 2, row.ahead = state == 3;
         rowTexts.push_back(colourOf(row));
     }
-    for (Rgb row : {window, rowAlt, over(colour(ImGuiCol_HeaderHovered), rowAlt), over(colour(ImGuiCol_HeaderActive), rowAlt)})
+    for (Rgb row : {window, rowAlt, over(colour(ImGuiCol_Header), rowAlt), over(colour(ImGuiCol_HeaderHovered), rowAlt),
+                    over(colour(ImGuiCol_HeaderActive), rowAlt)})
         for (const ImVec4& text : rowTexts)
             EXPECT_GE(contrast(over(text, row), row), 4.5) << "row, text " << text.x << " " << text.y << " " << text.z;
     for (ImGuiCol under : {ImGuiCol_FrameBg, ImGuiCol_FrameBgHovered, ImGuiCol_FrameBgActive, ImGuiCol_Button,

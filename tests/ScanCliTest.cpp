@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <spawn.h>
 #include <sstream>
 #include <thread>
@@ -67,7 +68,8 @@ TEST_F(ScanCli, UsageErrorsExitTwoWithOneLineNamingTheProblem) {
              {{"--per-host", "0", tree.path()}, "--per-host needs a number from 1 to 64"},
              {{"--timeout", "1s", tree.path()}, "--timeout needs a number of seconds from 1 to 86400"},
              {{"--json", "--pane", "Logs", tree.path()}, "--json prints no panes"},
-             {{"--color=sometimes", tree.path()}, "--color takes auto, always or never: --color=sometimes"}}) {
+             {{"--color=sometimes", tree.path()}, "--color takes auto, always or never: --color=sometimes"},
+             {{"--only", temp.path(), tree.path()}, "--only names a path outside the folder: "}}) {
         Finished done = scan(args);
         EXPECT_EQ(done.exitCode, 2) << said;
         EXPECT_TRUE(done.err.starts_with(std::string("repodeck-scan: ") + said) &&
@@ -233,6 +235,15 @@ TEST_F(ScanCli, JsonAndSummaryShowOneRowPerRepository) {
     EXPECT_EQ(rows[2]["path"], tree / "refused");
     EXPECT_EQ(rows[2]["status"]["exitCode"], 128);
     EXPECT_EQ(rows[4], nlohmann::json::parse(R"({"totals":{"repositories":4,"needAttention":3,"failed":1}})"));
+    EXPECT_TRUE(std::regex_match(rows[0].value("checkedAt", ""), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+    // --only: those repositories alone, in the walk's order; one it does not find is marked gone.
+    std::istringstream only(scan({"--json", "--no-fetch", "--only", tree / "gone", "--only", "refused", "--only",
+                                  tree / "abcd", tree.path()}, "", "cd " + ::quoted(tree.path())).out);
+    std::string kept;
+    for (std::string line; std::getline(only, line);)
+        if (auto row = nlohmann::json::parse(line); row.contains("path"))
+            kept += row["path"].get<std::string>() + (row["gone"] == true && row["checkedAt"] == nullptr ? " gone " : " ");
+    EXPECT_EQ(kept, tree / "abcd " + tree / "refused " + tree / "gone gone ");
 
     std::string table = scan({"--pane", "summary", "--no-fetch", tree.path()}).out;
     auto rest = [&](const std::string& name) {

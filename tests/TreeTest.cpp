@@ -38,7 +38,7 @@ void makeEntry(const std::string& entry, const std::string& text = "") {
 std::vector<std::string> walk(const std::string& folder, std::string& logs, const std::atomic<bool>& stop = false) {
     Texts texts;
     std::vector<std::string> found;
-    findRepositories(folder, false, stop, texts, [&](const std::string& path) { found.push_back(path); });
+    findRepositories(folder, false, stop, texts, [&](const std::string& path) { return found.push_back(path), true; });
     logs = texts[Pane::logs];
     return found;
 }
@@ -115,7 +115,7 @@ TEST(Discovery, StopEndsTheWholeWalkAndKeepsWhatWasFound) {
     std::atomic<bool> stop = false;
     Texts texts;
     std::vector<std::string> found;
-    findRepositories(root.path(), false, stop, texts, [&](const std::string& path) { found.push_back(path), stop = true; });
+    findRepositories(root.path(), false, stop, texts, [&](const std::string& path) { return found.push_back(path), stop = true; });
     EXPECT_EQ(found, std::vector<std::string>{root / "a/x"});
 }
 
