@@ -253,6 +253,54 @@ TEST_F(MainWindowTest, EachOptionBoxTicksWhatAScanRunsAndJobsStayInRange) {
     windowOptions().jobs = 1;
 }
 
+// Two rows selected (a click, a Ctrl+click) are fetched again, then
+// refreshed: only their rows and their text change, the refresh keeps what
+// the fetch found, and a row's tooltip says when it was checked.
+// Rescan goes over the same list, with a row added for a repository new in
+// the folder and the row of one no longer there marked gone.
+TEST_F(MainWindowTest, SummaryActsOnSelectedRowsAndRescanKeepsTheList) {
+    TempFolder root;
+    auto make = [&](const char* name, const char* fetch) {
+        std::filesystem::create_directories(root / name + pathSeparator + ".git");
+        writeFile(root / name + pathSeparator + ".fakegit-fetch", fetch);
+    };
+    auto rows = [&](auto shown) {
+        std::string all;
+        for (const RepositoryState& row : summaryRecords().all())
+            all += shown(row) + " ";
+        return all;
+    };
+    for (const char* name : {"a", "b", "c"})
+        make(name, "print first\n");
+    windowOptions().fetchEnabled = true;
+    scanFolderAt(root.path());
+    finish();
+    for (const char* name : {"a", "b", "c"})
+        make(name, "print second\n");
+    press(ImGuiKey_Tab, true, true);  // the Summary
+    click(cell(repositoryColumn, 1));
+    ImGui::GetIO().KeyCtrl = true;
+    click(cell(repositoryColumn, 3));
+    ImGui::GetIO().KeyCtrl = false;
+    for (const char* action : {"Fetch", "Refresh"}) {  // a refresh keeps what the fetch found
+        click(ImHashStr(action, 0, tabId("Summary")));
+        finish();
+    }
+    EXPECT_EQ(rows([](const RepositoryState& row) { return row.operations[fetchOperation].message; }), "second first second ");
+    EXPECT_EQ(occurrences(updatesPane.text(), "git fetch: " + root / "b\n"), 1);
+    EXPECT_EQ(occurrences(updatesPane.text(), "git fetch: " + root / "c\n"), 2);
+    ImGui::GetIO().MousePos = cell(repositoryColumn, 1);
+    EXPECT_NE(text().find("second\nchecked "), std::string::npos);
+
+    std::filesystem::remove_all(root / "b");
+    make("d", "");
+    click("Rescan");
+    finish();
+    frames(1);
+    EXPECT_EQ(rows([&](const RepositoryState& row) { return row.path.substr(root.path().size() + 1) + (row.gone ? "!" : ""); }),
+              "a b! c d ");
+}
+
 // The Summary tab, left of Logs where the window opens: rows in list order,
 // each in the colour of its most pressing state, sorted by a clicked header,
 // kept when needing attention or passing the filter; a double click opens a
@@ -318,6 +366,7 @@ TEST_F(MainWindowTest, SummarySortsFiltersAndOpensARow) {
     click(Headless::window("##Popup")->GetID("Copy path"));
     EXPECT_EQ(ui.clipboard, "/d-ahead");
     type("", filter);
+    click(ImHashStr("Needs attention only", 0, tabId("Summary")));  // as it was, for the tests after
     press(ImGuiKey_Tab, true, true);  // round the bar to About, whose link says when nothing opened it
     click(ImHashStr("/doc/README.md", 0, tabId("About")));
     EXPECT_NE(text().find("Nothing on this desktop opened /doc/README.md.\n"), std::string::npos);
@@ -333,54 +382,6 @@ TEST(TextFilterTest, AnExclusionWinsWhereverItStands) {
         filter.build();
         EXPECT_EQ(filter.passes({text, cell}), passes) << typed << " on " << text;
     }
-}
-
-// Two rows selected (a click, a Ctrl+click) are fetched again, then
-// refreshed: only their rows and their text change, the refresh keeps what
-// the fetch found, and a row's tooltip says when it was checked.
-// Rescan goes over the same list, with a row added for a repository new in
-// the folder and the row of one no longer there marked gone.
-TEST_F(MainWindowTest, SummaryActsOnSelectedRowsAndRescanKeepsTheList) {
-    TempFolder root;
-    auto make = [&](const char* name, const char* fetch) {
-        std::filesystem::create_directories(root / name + pathSeparator + ".git");
-        writeFile(root / name + pathSeparator + ".fakegit-fetch", fetch);
-    };
-    auto rows = [&](auto shown) {
-        std::string all;
-        for (const RepositoryState& row : summaryRecords().all())
-            all += shown(row) + " ";
-        return all;
-    };
-    for (const char* name : {"a", "b", "c"})
-        make(name, "print first\n");
-    windowOptions().fetchEnabled = true;
-    scanFolderAt(root.path());
-    finish();
-    for (const char* name : {"a", "b", "c"})
-        make(name, "print second\n");
-    press(ImGuiKey_Tab, true, true);  // the Summary
-    click(cell(repositoryColumn, 1));
-    ImGui::GetIO().KeyCtrl = true;
-    click(cell(repositoryColumn, 3));
-    ImGui::GetIO().KeyCtrl = false;
-    for (const char* action : {"Fetch", "Refresh"}) {  // a refresh keeps what the fetch found
-        click(ImHashStr(action, 0, tabId("Summary")));
-        finish();
-    }
-    EXPECT_EQ(rows([](const RepositoryState& row) { return row.operations[fetchOperation].message; }), "second first second ");
-    EXPECT_EQ(occurrences(updatesPane.text(), "git fetch: " + root / "b\n"), 1);
-    EXPECT_EQ(occurrences(updatesPane.text(), "git fetch: " + root / "c\n"), 2);
-    ImGui::GetIO().MousePos = cell(repositoryColumn, 1);
-    EXPECT_NE(text().find("second\nchecked "), std::string::npos);
-
-    std::filesystem::remove_all(root / "b");
-    make("d", "");
-    click("Rescan");
-    finish();
-    frames(1);
-    EXPECT_EQ(rows([&](const RepositoryState& row) { return row.path.substr(root.path().size() + 1) + (row.gone ? "!" : ""); }),
-              "a b! c d ");
 }
 
 // A pane shows the lines that pass its filter, also as they arrive (the open
