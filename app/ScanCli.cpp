@@ -418,11 +418,8 @@ int outcome(const Scan& scan, const Request& request) {
         return 1;
     }
     if (scan.gitRan() && request.exitCode) {
-        std::vector<RepositoryState> rows = scan.records().all();
-        auto any = [&](bool (RepositoryState::*test)() const) {
-            return std::any_of(rows.begin(), rows.end(), [&](const RepositoryState& row) { return (row.*test)(); });
-        };
-        return any(&RepositoryState::failed) ? 4 : any(&RepositoryState::needsAttention) ? 3 : 0;
+        const Records& rows = scan.records();
+        return rows.count(&RepositoryState::failed) ? 4 : rows.count(&RepositoryState::needsAttention) ? 3 : 0;
     }
     if (scan.gitRan())
         return 0;
