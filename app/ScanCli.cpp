@@ -65,7 +65,7 @@ const char usage[] =
     "                is the same for every N\n"
     "  --per-host N  fetch, pull or update at most N repositories of one host at\n"
     "                once (1 to 64; default 8, below the 10 new connections at once\n"
-    "                an OpenSSH server takes); other hosts' repositories run meanwhile\n"
+    "                an OpenSSH server takes); other hosts' run meanwhile\n"
     "  --timeout SECONDS\n"
     "                end a git command still running after SECONDS (1 to 86400;\n"
     "                default none: only one silent for 513 s is ended, and ssh and\n"
