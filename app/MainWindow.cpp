@@ -121,6 +121,11 @@ void drawScanButtons() {
     if (ImGui::Button("Stop"))
         stopScan();
     ImGui::EndDisabled();
+    ImGui::SameLine();
+    ImGui::Checkbox("Watch", &watchRows());
+    if (ImGui::IsItemHovered())
+        ImGui::SetTooltip("A change in a repository's git folder refreshes its row.");
+    keepRowsCurrent();
     // One at a time, through the desktop's asker when the user names none.
     if (size_t waiting = scanBusy() ? 0 : summaryRecords().count(&RepositoryState::needsCredentials)) {
         ImGui::SameLine();

@@ -1,8 +1,17 @@
 #include "app/WindowScan.h"
 
+#include <atomic>
+#include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "app/Panes.h"
+#include "scan/GitWatch.h"
 
 namespace {
 
@@ -27,7 +36,67 @@ public:
 
 ScanOptions options;
 PaneSink sink;
+
+// Gathers which repositories' git folders change, on a thread of its own,
+// for the user interface thread to refresh their rows.
+class RowWatch {
+public:
+    using Clock = std::chrono::system_clock;
+
+    RowWatch(const std::string& root, std::vector<std::string> paths)
+        : watch(root), thread([this, paths = std::move(paths)] { run(paths); }) {}
+    ~RowWatch() {
+        ending = true;
+        watch.wake();
+        thread.join();
+    }
+    // Each repository changed since the last call, with when its first
+    // unhandled change was seen.
+    std::map<std::string, Clock::time_point> take() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::exchange(changed, {});
+    }
+
+private:
+    void run(const std::vector<std::string>& paths) {
+        size_t added = 0;
+        while (added < paths.size() && !ending && watch.add(paths[added]))
+            added++;
+        if (added < paths.size() && !ending)
+            sink.text(Pane::logs, "Watch: " + std::to_string(added) + " of " + std::to_string(paths.size()) +
+                                      " repositories watched: the system's limit on watches was reached (on Linux "
+                                      "fs.inotify.max_user_watches), or the folder cannot be opened; Refresh all "
+                                      "brings the others up to date\n");
+        while (!ending) {
+            // Until the user interface thread takes them, it is woken again.
+            std::vector<std::string> more = watch.changed(pending() ? 250 : -1);
+            Clock::time_point seen = Clock::now();
+            // A commit writes several files in a row: one change, gathered until
+            // a tenth of a second passes without another (half a second at most).
+            for (int step = 0; !more.empty() && !ending && step < 5; step++, more = watch.changed(100)) {
+                std::lock_guard<std::mutex> lock(mutex);
+                for (const std::string& path : more)
+                    changed.try_emplace(path, seen);
+            }
+            if (pending())
+                PaneSink::wake();
+        }
+    }
+    bool pending() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !changed.empty();
+    }
+
+    GitWatch watch;
+    std::atomic<bool> ending{false};
+    std::mutex mutex;
+    std::map<std::string, Clock::time_point> changed;
+    std::thread thread;  // last: it uses all the above
+};
+
 std::unique_ptr<Scan> scan;
+bool watching = true;
+std::unique_ptr<RowWatch> rowWatch;  // while watching and the scan's list stays as it is
 uint64_t number = 0;
 // The session's memory of where the user was; nothing is stored on disk.
 std::string lastFolder;
@@ -41,6 +110,7 @@ uint64_t scanNumber() { return number; }
 bool scanBusy() { return scan && scan->running(); }
 
 void scanFolderAt(const std::string& folder) {
+    rowWatch.reset();  // the list will change
     stopScan();
     scan.reset();  // its threads have ended
     sink.records = std::make_unique<Records>();
@@ -67,6 +137,7 @@ ScanOptions actionOptions(bool ScanOptions::*command) {
 bool rescanWith(const ScanOptions& what) {
     if (!scan || scan->folder() != lastFolder)  // none yet, or the last could not start
         return false;
+    rowWatch.reset();  // the list may change
     stopScan();
     scan->rescan(what);
     return true;
@@ -87,6 +158,37 @@ void runOnRows(const std::vector<std::string>& paths, const char* label, bool Sc
     std::string count = std::to_string(paths.size()) + (paths.size() == 1 ? " repository" : " repositories");
     sink.text(Pane::logs, label + (": " + count) + "\n");
     scan->startOn(paths, actionOptions(command));
+}
+
+bool& watchRows() { return watching; }
+
+void keepRowsCurrent() {
+    if (!watching || !scan) {
+        rowWatch.reset();
+        return;
+    }
+    if (scan->running())
+        return;  // what changes meanwhile is taken once it is done
+    std::vector<RepositoryState> rows = rowWatch ? std::vector<RepositoryState>() : scan->records().all();
+    if (!rowWatch) {
+        std::vector<std::string> paths;
+        for (const RepositoryState& row : rows)
+            if (!row.gone)
+                paths.push_back(row.path);
+        try {
+            rowWatch = std::make_unique<RowWatch>(scan->folder(), std::move(paths));
+        } catch (const std::system_error& error) {
+            sink.text(Pane::logs, std::string("[ERROR] Could not start watching: ") + error.what() + "\n");
+            watching = false;
+        }
+        return;
+    }
+    // A change the row's last check began after is in the row already.
+    std::vector<std::string> stale;
+    for (const auto& [path, seen] : rowWatch->take())
+        if (std::optional<RepositoryState> row = scan->records().find(path); row && row->checkedAt < seen)
+            stale.push_back(path);
+    runOnRows(stale, "Changed", nullptr);
 }
 
 const std::string& lastScannedFolder() { return lastFolder; }

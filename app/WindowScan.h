@@ -34,6 +34,12 @@ void refreshAll();
 // last scan (the same jobs, trust rules and stop); only their rows change.
 // label names the action in Logs. Nothing while a scan runs.
 void runOnRows(const std::vector<std::string>& paths, const char* label, bool ScanOptions::*command);
+// "Watch": while ticked (at start), a change in a repository's git folder
+// (a commit, a checkout, git add, a fetch) refreshes its row (the state
+// command alone) once no scan runs. keepRowsCurrent does that, once a frame.
+bool& watchRows();
+void keepRowsCurrent();
+
 // The folder of the last scan started in this session (made absolute),
 // kept in memory only; empty before the first.
 const std::string& lastScannedFolder();

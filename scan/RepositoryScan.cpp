@@ -172,6 +172,8 @@ void summarize(Job& job) {
 void scanRepository(Work& work, const RunContext& run, ChildSlot& slot) {
     Job job{work, run, slot};
     RepositoryState& state = work.state;
+    // Before anything is read: a change after this may not be in the record.
+    state.checkedAt = std::chrono::system_clock::now();
     try {
         work.git = prepareRepository(run.session, run.root, state.path, slot);
         work.git.settings.runLimitSeconds = run.options.timeoutSeconds;
@@ -198,7 +200,6 @@ void scanRepository(Work& work, const RunContext& run, ChildSlot& slot) {
     }
     if (run.stop && !state.summarized && state.problem.empty())
         state.stop = "stopped";
-    state.checkedAt = std::chrono::system_clock::now();
 }
 
 bool ScanOptions::*optionOf(Operation operation) { return operations[operation].enabled; }

@@ -46,7 +46,8 @@ struct RepositoryState {
     std::vector<std::string> trust;        // what its configuration and hooks named that git did not run
     std::string stop;                      // "stopped" while in hand, or "not reached", by a stop
     bool gone = false;                     // on the list, but the last walk of the folder did not find it
-    // When a worker last finished with it; the clock's epoch for never.
+    // When a worker last began with it (what the record says is as of then);
+    // the clock's epoch for never.
     std::chrono::system_clock::time_point checkedAt{};
 
     bool failed() const;  // a command failed, for a reason other than credentials, no state, or gone

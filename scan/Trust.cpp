@@ -175,6 +175,9 @@ void pointAndQuiet(Settings& settings, const GitSession& session, const GitFolde
     settings.variable("GIT_SEQUENCE_EDITOR", ":");
     settings.variable("GIT_MERGE_AUTOEDIT", "no");
     settings.variable("GIT_PAGER", "cat");
+    // A status takes no lock on the index that the user's own git command
+    // may need at that moment, and writes nothing a watch would take for a change.
+    settings.variable("GIT_OPTIONAL_LOCKS", "0");
 }
 
 // The configuration as git reads it, includes followed (git runs nothing of

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scan/GitWatch.h"
 #include "scan/ReadmeScan.h"
 #include "scan/Walk.h"
 #include "tests/TempFolder.h"
@@ -172,6 +173,25 @@ TEST(ReadmeScan, ShowsTheStartOfEachRepositorysOwnReadme) {
     // A stop shows no further repository, and still the closing lines.
     stop = true;
     EXPECT_EQ(preview({"/"}), closing);
+}
+
+// A change in a repository's git folder is told once for the repository,
+// however many files it wrote; a lock file alone, or a work tree's file, is
+// none; a wake ends a wait that would last for ever.
+TEST(GitWatchTest, TellsWhichRepositoriesChanged) {
+    TempFolder root;
+    for (const char* entry : {"a/.git/refs/heads/", "b/.git/refs/heads/"})
+        makeEntry(root / entry);
+    GitWatch watch(root.path());
+    ASSERT_TRUE(watch.add(root / "a") && watch.add(root / "b"));
+    makeEntry(root / "a/.git/index.lock");
+    makeEntry(root / "b/file");
+    EXPECT_EQ(watch.changed(0), Lines());
+    makeEntry(root / "a/.git/HEAD");
+    makeEntry(root / "a/.git/refs/heads/main");
+    EXPECT_EQ(watch.changed(30000), Lines{root / "a"});
+    watch.wake();
+    EXPECT_EQ(watch.changed(-1), Lines());
 }
 
 }  // namespace

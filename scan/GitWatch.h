@@ -1,0 +1,36 @@
+// Tells which repositories' git folders changed: HEAD, the index, refs,
+// packed-refs, FETCH_HEAD, the stash, an operation's state files; git's lock
+// files and new objects alone are no change. One file per platform: inotify
+// on each git folder on Linux, ReadDirectoryChangesW on the whole folder on
+// Windows (where a watched folder cannot be deleted, so the repositories in
+// it still can). wake may be called from any thread; everything else from one
+// thread.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class GitWatch {
+public:
+    // root: the folder the repositories were found in.
+    explicit GitWatch(const std::string& root);
+    ~GitWatch();
+    GitWatch(const GitWatch&) = delete;
+    GitWatch& operator=(const GitWatch&) = delete;
+
+    // Starts watching the git folders of the repository in folder, inside
+    // root; false when the system's limit on watches is reached (none is
+    // watched then) or the platform's watcher could not be made.
+    bool add(const std::string& folder);
+    // Waits up to waitMs (forever when negative) until a watched git folder
+    // changes or wake is called; the repositories changed since the last
+    // call, each once, in no particular order.
+    std::vector<std::string> changed(int waitMs);
+    void wake();
+
+    struct Platform;  // what each platform keeps
+
+private:
+    std::unique_ptr<Platform> platform;
+};
