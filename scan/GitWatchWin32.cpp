@@ -1,18 +1,20 @@
-// Windows: one ReadDirectoryChangesW on the whole folder the repositories were
-// found in, from the first repository added, on a completion port where a
-// wake is a completion of its own. A change is told to the repository whose
-// ".git" its path passes through; work trees, objects and lock files are left out.
+// Windows: one ReadDirectoryChangesW per git folder (and a worktree's common
+// folder), with its subfolders, on one completion port where a wake is a
+// completion of its own. Lock files and objects are no change; a git folder
+// that goes away lets go of its handle, so the repository can be deleted.
 #include "scan/GitWatch.h"
 
 #include <windows.h>
 
-#include <map>
+#include <memory>
 #include <set>
 #include <string_view>
 
+#include "scan/GitFolder.h"
+
 namespace {
 
-constexpr ULONG_PTR wakeKey = 0, folderKey = 1;
+constexpr ULONG_PTR wakeKey = 0;
 
 std::wstring wide(const std::string& text) {
     std::wstring result(size_t(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0)), L'\0');
@@ -20,76 +22,82 @@ std::wstring wide(const std::string& text) {
     return result;
 }
 
-}  // namespace
-
-struct GitWatch::Platform {
-    std::string root;
-    HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+// One watched folder; its address is the completion key.
+struct Watched {
+    std::string repository;
     HANDLE folder = INVALID_HANDLE_VALUE;
     OVERLAPPED overlapped = {};
-    alignas(DWORD) char buffer[65536];
-    std::map<std::wstring, std::string> repositories;  // by path below root, as the changes name it
+    bool reading = false;  // a read is under way, with the buffer
+    alignas(DWORD) char buffer[4096];  // more changes at once than fit are an overflow: a change all the same
 
-    ~Platform() {
-        if (folder != INVALID_HANDLE_VALUE) {
-            CancelIoEx(folder, &overlapped);
-            DWORD ignored;
-            GetOverlappedResult(folder, &overlapped, &ignored, TRUE);  // the read lets go of the buffer first
-            CloseHandle(folder);
-        }
-        if (port)
-            CloseHandle(port);
-    }
     bool read() {
-        return ReadDirectoryChangesW(folder, buffer, sizeof buffer, TRUE,
-                                     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
-                                         FILE_NOTIFY_CHANGE_LAST_WRITE,
-                                     nullptr, &overlapped, nullptr) != 0;
+        return reading = ReadDirectoryChangesW(folder, buffer, sizeof buffer, TRUE,
+                                               FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                                                   FILE_NOTIFY_CHANGE_LAST_WRITE,
+                                               nullptr, &overlapped, nullptr) != 0;
     }
-    // The repository whose git folder name is in, for a change that counts.
-    const std::string* repositoryOf(std::wstring_view name) const {
-        size_t git = name.starts_with(L".git\\") ? 0 : name.find(L"\\.git\\");
-        if (git == name.npos || name.ends_with(L".lock"))
-            return nullptr;
-        std::wstring_view inside = name.substr(git + (git ? 6 : 5));
-        if (inside.starts_with(L"objects\\"))
-            return nullptr;
-        auto found = repositories.find(std::wstring(name.substr(0, git)));
-        return found == repositories.end() ? nullptr : &found->second;
+    void close() {
+        if (folder == INVALID_HANDLE_VALUE)
+            return;
+        DWORD ignored;
+        if (reading && CancelIoEx(folder, &overlapped))
+            GetOverlappedResult(folder, &overlapped, &ignored, TRUE);  // the read lets go of the buffer first
+        CloseHandle(folder);
+        folder = INVALID_HANDLE_VALUE;
     }
-    // What a completion of length bytes names; every repository when the
-    // buffer overflowed (nothing read).
-    void take(DWORD length, std::set<std::string>& changed) const {
+    // Whether a completion of length bytes names a file that counts; an overflow (nothing read) does.
+    bool counts(DWORD length) const {
         for (DWORD at = 0; length > 0;) {
             const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer + at);
-            if (const std::string* repository =
-                    repositoryOf(std::wstring_view(info->FileName, info->FileNameLength / sizeof(WCHAR))))
-                changed.insert(*repository);
+            std::wstring_view name(info->FileName, info->FileNameLength / sizeof(WCHAR));
+            if (!name.ends_with(L".lock") && !name.starts_with(L"objects"))
+                return true;
             if (info->NextEntryOffset == 0)
-                return;
+                return false;
             at += info->NextEntryOffset;
         }
-        for (const auto& [name, repository] : repositories)
-            changed.insert(repository);
+        return true;
     }
 };
 
-GitWatch::GitWatch(const std::string& root) : platform(std::make_unique<Platform>()) { platform->root = root; }
+}  // namespace
+
+struct GitWatch::Platform {
+    HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    std::vector<std::unique_ptr<Watched>> watched;
+
+    ~Platform() {
+        for (std::unique_ptr<Watched>& one : watched)
+            one->close();
+        if (port)
+            CloseHandle(port);
+    }
+};
+
+GitWatch::GitWatch(const std::string&) : platform(std::make_unique<Platform>()) {}
 GitWatch::~GitWatch() = default;
 
 bool GitWatch::add(const std::string& folder) {
-    Platform& watch = *platform;
-    if (!watch.port || !folder.starts_with(watch.root))
+    if (!platform->port)
         return false;
-    std::string below = folder.substr(std::min(folder.size(), watch.root.size() + 1));
-    watch.repositories[wide(below)] = folder;
-    if (watch.folder != INVALID_HANDLE_VALUE)
-        return true;
-    watch.folder = CreateFileA(watch.root.c_str(), FILE_LIST_DIRECTORY,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-    return watch.folder != INVALID_HANDLE_VALUE && CreateIoCompletionPort(watch.folder, watch.port, folderKey, 0) &&
-           watch.read();
+    GitFolder git = findGitFolder(folder);
+    for (const std::string& path : std::set<std::string>{git.path, git.common}) {
+        if (path.empty())
+            continue;
+        auto one = std::make_unique<Watched>();
+        one->repository = folder;
+        one->folder = CreateFileW(wide(path).c_str(), FILE_LIST_DIRECTORY,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+        if (one->folder == INVALID_HANDLE_VALUE)
+            continue;  // gone meanwhile: nothing to watch
+        if (!CreateIoCompletionPort(one->folder, platform->port, ULONG_PTR(one.get()), 0) || !one->read()) {
+            one->close();
+            return false;
+        }
+        platform->watched.push_back(std::move(one));
+    }
+    return true;
 }
 
 std::vector<std::string> GitWatch::changed(int waitMs) {
@@ -98,12 +106,16 @@ std::vector<std::string> GitWatch::changed(int waitMs) {
     ULONG_PTR key = 0;
     OVERLAPPED* done = nullptr;
     // The first completion waits; those queued behind it are taken at once.
-    while (platform->port && GetQueuedCompletionStatus(platform->port, &length, &key, &done, wait)) {
-        wait = 0;
-        if (key != folderKey)
-            continue;
-        platform->take(length, changed);
-        platform->read();
+    for (; platform->port; wait = 0) {
+        BOOL read = GetQueuedCompletionStatus(platform->port, &length, &key, &done, wait);
+        if (!done)
+            break;  // the time is up, or a wake
+        auto* one = reinterpret_cast<Watched*>(key);
+        one->reading = false;
+        if (!read || one->counts(length))
+            changed.insert(one->repository);
+        if (!read || !one->read())  // the folder went
+            one->close();
     }
     return {changed.begin(), changed.end()};
 }

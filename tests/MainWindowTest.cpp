@@ -82,13 +82,10 @@ protected:
         for (std::vector<std::string>* list : {&titles, &opened, &pickerStarts})
             list->clear();
         logsPane.clear();
+        watchRows() = false;  // on where a test turns it on; wine cannot delete a watched folder
         frames(2);
     }
-    void TearDown() override {
-        stopScan();
-        watchRows() = false;  // no watch outlives its test's folders
-        keepRowsCurrent();
-    }
+    void TearDown() override { stopScan(); }
     static void finish() {  // the scan's own end
         while (scanBusy())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -302,6 +299,22 @@ TEST_F(MainWindowTest, SummaryActsOnSelectedRowsAndRescanKeepsTheList) {
     finish();
     EXPECT_EQ(rows([&](const RepositoryState& row) { return row.path.substr(root.path().size() + 1) + (row.gone ? "!" : ""); }),
               "a b! c d ");
+
+    // Watched, a checkout in one repository changes its row with no input;
+    // the checkout (HEAD written as git does, through a lock file) is
+    // repeated until the watch, started on its own thread, sees one.
+    watchRows() = true;
+    writeFile(root / "c" + pathSeparator + ".fakegit-summary", "print # branch.oid (initial)\\n# branch.head other\\n\n");
+    std::string head = root / "c" + pathSeparator + ".git" + pathSeparator + "HEAD";
+    for (int i = 0; i < 500 && rows([](const RepositoryState& row) { return row.branch; }) != "  other  "; i++) {
+        if (i % 20 == 0)
+            writeFile(head + ".lock", "ref: refs/heads/other\n"), std::filesystem::rename(head + ".lock", head);
+        frames(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(rows([](const RepositoryState& row) { return row.branch; }), "  other  ");
+    watchRows() = false;
+    frames(1);
 }
 
 // The Summary tab, left of Logs where the window opens: rows in list order,
