@@ -229,10 +229,23 @@ std::string checkedText(std::chrono::system_clock::time_point at) {
                                                                                           : text(ago / 86400, " days");
 }
 
-// The row's tooltip: the last line git had for it, and when it was checked.
+// The row's tooltip: the last line git had for it, the commits its last
+// fetch and pull brought, and when it was checked.
 std::string rowTip(const RepositoryState& row) {
-    std::string message = row.lastMessage(), checked = checkedText(row.checkedAt);
-    return message + (message.empty() || checked.empty() ? "" : "\n") + checked;
+    std::string tip = row.lastMessage();
+    auto brought = [&](const char* what, const std::vector<std::string>& commits, size_t count) {
+        if (commits.empty())
+            return;
+        tip += (tip.empty() ? "" : "\n") + std::string(what) + " brought:";
+        for (const std::string& commit : commits)
+            tip += "\n  " + commit;
+        if (count > commits.size())
+            tip += "\n  and " + std::to_string(count - commits.size()) + " more";
+    };
+    brought("The last fetch", row.fetchedSubjects, 0);
+    brought("The last pull", row.pulledSubjects, size_t(row.pulledCommits));
+    std::string checked = checkedText(row.checkedAt);
+    return tip + (tip.empty() || checked.empty() ? "" : "\n") + checked;
 }
 
 // The row at position among those shown; index is its place in the list.

@@ -81,19 +81,27 @@ bool readSummary(const std::string& output, RepositoryState& state) {
     return true;
 }
 
-void readFetchReport(const std::string& output, RepositoryState& state) {
+std::string readFetchReport(const std::string& output, RepositoryState& state) {
     // "   a1b2c3d..e4f5a6b  main  -> origin/main", " * [new branch]  x -> origin/x",
-    // " + ...  (forced update)", " - [deleted]  (none) -> origin/y"; "!" is a rejected one.
+    // " + a1b2c3d...e4f5a6b  x -> origin/x  (forced update)", " - [deleted]  (none) -> origin/y";
+    // "!" is a rejected one.
+    std::string ranges;
     forEachLine(output, [&](std::string_view line) {
         size_t arrow = line.find(" -> ");
         if (line.size() > 2 && line[0] == ' ' && strchr(" +-t*", line[1]) && arrow != line.npos) {
             std::string_view ref = line.substr(arrow + 4);
             ref = ref.substr(0, ref.find(' '));
-            if (ref != "FETCH_HEAD")  // a branch fetched by name, as a local upstream is: no ref of ours moved
-                state.fetchedRefs.emplace_back(ref);
+            if (ref == "FETCH_HEAD")  // a branch fetched by name, as a local upstream is: no ref of ours moved
+                return true;
+            state.fetchedRefs.emplace_back(ref);
+            std::string_view range = line.substr(line.find_first_not_of(" +", 1));
+            range = range.substr(0, range.find(' '));
+            if (range.find("..") != range.npos && range.find_first_not_of("0123456789abcdef.") == range.npos)
+                ranges.append(ranges.empty() ? "" : " ").append(range);
         }
         return true;
     });
+    return ranges;
 }
 
 int countSubmoduleLines(const std::string& output) {

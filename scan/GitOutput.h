@@ -36,6 +36,7 @@ bool nothingToPullFrom(const std::string& output);
 // --show-stash", passing over lines that are no entry; false (problem set)
 // when it is not that command's output.
 bool readSummary(const std::string& output, RepositoryState& state);
-// Takes what fetch, pull and submodule update reported from their output.
-void readFetchReport(const std::string& output, RepositoryState& state);
+// Take what fetch and submodule update reported from their output; the
+// first returns the ranges of the refs that moved ("a1b2c3d..e4f5a6b a...b"), for git log.
+std::string readFetchReport(const std::string& output, RepositoryState& state);
 int countSubmoduleLines(const std::string& output);

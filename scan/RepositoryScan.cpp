@@ -74,12 +74,20 @@ bool deservesAttention(const GitOperation& operation, const std::string& output)
     return false;
 }
 
-// The commits a pull brought, counted only when it moved the head.
-int commitsBetween(const std::string& before, const std::string& after, Job& job) {
-    if (before.empty() || after.empty() || before == after)
-        return 0;
+// The commits of ranges (git's "a..b" and "a...b"), newest first: how many,
+// and the first few as "abbreviation subject" for the row's tooltip.
+int commitsIn(const std::string& ranges, std::vector<std::string>& subjects, Job& job) {
+    constexpr size_t subjectsKept = 10;
     std::string output;
-    return job.git("git rev-list --count " + before + ".." + after, output) == 0 ? atoi(output.c_str()) : 0;
+    if (ranges.empty() || job.git("git log --no-decorate --no-show-signature --format=%h%x20%s " + ranges, output) != 0)
+        return 0;
+    int count = 0;
+    forEachLine(output, [&](std::string_view line) {
+        if (count++ < int(subjectsKept))
+            subjects.emplace_back(line);
+        return true;
+    });
+    return count;
 }
 
 // A long output shows whole in its own pane only: where it shows again
@@ -109,9 +117,12 @@ void record(const GitOperation& operation, int32_t result, const std::string& ou
     if (!job.run.options.summaryEnabled || result != 0)
         return;
     if (which == fetchOperation)
-        readFetchReport(output, state);
-    if (which == pullOperation)
-        state.pulledCommits = commitsBetween(headBefore, readHead(job.work.git.gitFolder, job.work.git.commonFolder), job);
+        commitsIn(readFetchReport(output, state), state.fetchedSubjects, job);
+    if (which == pullOperation) {  // counted only when it moved the head
+        std::string after = readHead(job.work.git.gitFolder, job.work.git.commonFolder);
+        if (!headBefore.empty() && !after.empty() && headBefore != after)
+            state.pulledCommits = commitsIn(headBefore + ".." + after, state.pulledSubjects, job);
+    }
     if (which == submoduleOperation)
         state.submodulesUpdated = countSubmoduleLines(output);
 }

@@ -49,9 +49,9 @@ std::string RepositoryState::lastMessage() const {
 
 void RepositoryState::keepRunsFrom(const RepositoryState& earlier) {
     if (!operations[fetchOperation].ran)
-        fetchedRefs = earlier.fetchedRefs;
+        fetchedRefs = earlier.fetchedRefs, fetchedSubjects = earlier.fetchedSubjects;
     if (!operations[pullOperation].ran)
-        pulledCommits = earlier.pulledCommits;
+        pulledCommits = earlier.pulledCommits, pulledSubjects = earlier.pulledSubjects;
     if (!operations[submoduleOperation].ran)
         submodulesUpdated = earlier.submodulesUpdated;
     for (int i = 0; i < operationCount; i++)

@@ -41,6 +41,8 @@ struct RepositoryState {
     OperationResult operations[operationCount];
     std::vector<std::string> fetchedRefs;  // the refs fetch updated, from its report
     int pulledCommits = 0;                 // from the head before and after the pull
+    // The commits the last fetch and pull brought, newest first, each "abbreviation subject"; the first few.
+    std::vector<std::string> fetchedSubjects, pulledSubjects;
     int submodulesUpdated = 0;             // checked out or updated
     std::string problem;                   // why the state could not be read
     std::vector<std::string> trust;        // what its configuration and hooks named that git did not run

@@ -153,6 +153,13 @@ TEST_F(Scans, RecordsTellEachRepositorysState) {
     }
     EXPECT_EQ(found[0].commit.size(), 12u) << "git's abbreviation, core.abbrev there";
     EXPECT_TRUE(found[0].head.size() == 40 && found[0].head.starts_with(found[0].commit)) << found[0].head;
+    auto subjects = [](const std::vector<std::string>& commits) {
+        std::string all;
+        for (const std::string& commit : commits)
+            all += commit.substr(commit.find(' ')) + ";";
+        return all;
+    };
+    EXPECT_EQ(subjects(found[5].fetchedSubjects) + subjects(found[0].fetchedSubjects), " two;");
 
     // A pull that brought commits counts them from the head before and after;
     // one with nothing to pull from is skipped, no failure.
@@ -160,6 +167,7 @@ TEST_F(Scans, RecordsTellEachRepositorysState) {
     for (size_t i = 0; i < 3; i++)
         EXPECT_EQ(summaryCell(records().at(i), pullColumn) + (records()[i].failed() ? " failed" : ""),
                   i == 0 ? "1 commit" : "skipped");
+    EXPECT_EQ(subjects(records()[0].pulledSubjects), " two;");
 
     // git's warnings share the pipe with its entries: they hide no state.
     RepositoryState state;
