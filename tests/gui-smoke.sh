@@ -1,6 +1,7 @@
 #!/bin/sh
 # The real repodeck window. Without a display, or without OpenGL 3, it ends at
-# once with exit code 1 and one line on standard error. Started on a folder
+# once with exit code 1 and one line on standard error. Watching a folder, it
+# shows a checkout there with no input. Started on a folder
 # whose stand-in git fetch sleeps, it shows a window whose title counts the
 # repository, with a picture in it (not a single colour); SIGTERM, SIGHUP,
 # SIGINT and SIGQUIT each end it with exit code 0, no git left and its layout kept in
@@ -32,13 +33,47 @@ startFails() {
 startFails env -u DISPLAY -u WAYLAND_DISPLAY
 startFails env MESA_GL_VERSION_OVERRIDE=2.1 timeout 20  # Mesa, which serves Xvfb, offers OpenGL 2.1 only
 
-# A stand-in git on the search path whose fetch records its process id, then sleeps.
-mkdir -p bin tree/one/.git
-printf '#!/bin/sh\n[ "$1" = fetch ] || { echo "git version 2"; exit 0; }\necho $$ >"%s/git.pid"\nexec sleep 300\n' \
-    "$work" >bin/git
+# A stand-in git on the search path. In tree/, its fetch records its process
+# id, then sleeps; its status names the branch in HEAD, and counts its runs.
+mkdir -p bin tree/one/.git watched/one/.git
+cat >bin/git <<EOF
+#!/bin/sh
+case \$1 in
+  fetch) case \$GIT_DIR in */tree/*) echo \$\$ >"$work/git.pid"; exec sleep 300 ;; esac ;;
+  status) echo >>"$work/status.runs"
+    printf '# branch.oid (initial)\\n# branch.head %s\\n' "\$(sed 's,ref: refs/heads/,,' "\$GIT_DIR/HEAD")" ;;
+  *) echo "git version 2" ;;
+esac
+EOF
 chmod +x bin/git
 # Each wait gives up after about 20 seconds, and each X client after 10, so a
 # broken build fails instead of hanging.
+title() { timeout 10 xprop -id "$window" WM_NAME; }
+runs() { cat status.runs 2>/dev/null | wc -l; }
+differ() { [ "$(compare -metric AE "$1" "$2" null: 2>&1 || true)" != 0 ]; }
+
+# Watched, a checkout (HEAD written through a lock file, as git does) changes
+# the row with no input: the picture, steady before, changes once a status has
+# read the new branch.
+echo 'ref: refs/heads/first' >watched/one/.git/HEAD
+PATH="$work/bin:$PATH" XDG_CONFIG_HOME="$work/config" "$repodeck" "$work/watched" >log 2>&1 &
+pid=$! window=""
+for _ in $(seq 200); do
+    window=$(timeout 10 xwininfo -root -tree | awk '/"repodeck/ { print $1; exit }')
+    [ -n "$window" ] && [ "$(runs)" -ge 1 ] && case $(title) in *'= "repodeck"') break ;; esac
+    sleep 0.1
+done
+for shot in before steady; do sleep 0.5; timeout 10 import -window "$window" $shot.png; done
+echo 'ref: refs/heads/second' >watched/one/.git/HEAD.lock && mv watched/one/.git/HEAD.lock watched/one/.git/HEAD
+for _ in $(seq 200); do [ "$(runs)" -ge 2 ] && break; sleep 0.1; done
+sleep 0.5
+timeout 10 import -window "$window" after.png
+kill "$pid" && wait "$pid" || true
+pid=""
+! differ before.png steady.png && differ before.png after.png && [ "$(runs)" -eq 2 ] ||
+    fail "watch: $(runs) status runs; the picture changed: $(differ before.png steady.png && echo while idle) $(differ before.png after.png && echo after the checkout)"
+echo "watch: a checkout changed the row with no input"
+
 for signal in TERM HUP INT QUIT; do
     rm -f git.pid
     PATH="$work/bin:$PATH" XDG_CONFIG_HOME="$work/config" "$repodeck" "$work/tree" >log 2>&1 &
