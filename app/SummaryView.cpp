@@ -236,9 +236,9 @@ std::string rowTip(const RepositoryState& row) {
     auto brought = [&](const char* what, const std::vector<std::string>& commits, size_t count) {
         if (commits.empty())
             return;
-        tip += (tip.empty() ? "" : "\n") + std::string(what) + " brought:";
+        tip.append(tip.empty() ? "" : "\n").append(what).append(" brought:");
         for (const std::string& commit : commits)
-            tip += "\n  " + commit;
+            tip.append("\n  ").append(commit);
         if (count > commits.size())
             tip += "\n  and " + std::to_string(count - commits.size()) + " more";
     };

@@ -67,6 +67,12 @@ private:
                                       " repositories watched: the system's limit on watches was reached (on Linux "
                                       "fs.inotify.max_user_watches), or the folder cannot be opened; Refresh all "
                                       "brings the others up to date\n");
+        for (size_t i = 0; i < added && !ending; i++)
+            watch.addTree(paths[i]);
+        if (watch.treesCut() && !ending)
+            sink.text(Pane::logs, "Watch: the system's limit on watches (fs.inotify.max_user_watches) was reached "
+                                  "in the work trees: an edit there that touches no git file shows at the next "
+                                  "Refresh\n");
         while (!ending) {
             // Until the user interface thread takes them, it is woken again.
             std::vector<std::string> more = watch.changed(pending() ? 250 : -1);

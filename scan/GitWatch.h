@@ -1,10 +1,10 @@
-// Tells which repositories' git folders changed: HEAD, the index, refs,
-// packed-refs, FETCH_HEAD, the stash, an operation's state files; git's lock
-// files and new objects alone are no change. One file per platform: inotify
-// on each git folder on Linux, ReadDirectoryChangesW on the whole folder on
-// Windows (where a watched folder cannot be deleted, so the repositories in
-// it still can). wake may be called from any thread; everything else from one
-// thread.
+// Tells which repositories changed: in the git folder HEAD, the index, refs,
+// packed-refs, FETCH_HEAD, the stash, an operation's state files (git's lock
+// files and new objects alone are no change), and, where the platform can
+// watch it, anything in the work tree. One file per platform: inotify on each
+// git folder and work tree folder on Linux, ReadDirectoryChangesW on each git
+// folder and work tree on Windows. wake may be called from any thread;
+// everything else from one thread.
 #pragma once
 
 #include <memory>
@@ -23,6 +23,11 @@ public:
     // root; false when the system's limit on watches is reached (none is
     // watched then) or the platform's watcher could not be made.
     bool add(const std::string& folder);
+    // Starts watching the work tree of the repository in folder, once every
+    // git folder is watched: what the system's limit leaves is for them.
+    void addTree(const std::string& folder);
+    // Whether the limit left some work tree folders unwatched (Linux).
+    bool treesCut() const;
     // Waits up to waitMs (forever when negative) until a watched git folder
     // changes or wake is called; the repositories changed since the last
     // call, each once, in no particular order.

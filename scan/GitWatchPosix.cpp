@@ -1,6 +1,8 @@
 // Linux: one inotify instance. inotify does not watch a folder's subfolders,
 // so each repository takes a watch on its git folder, the common one, refs
-// and refs/heads; an eventfd ends a wait.
+// and refs/heads, and then, while the system's limit allows, one on each
+// folder of its work tree (nested repositories left to their own rows); an
+// eventfd ends a wait.
 #include "scan/GitWatch.h"
 
 #include <poll.h>
@@ -15,16 +17,46 @@
 #include "scan/DirectoryList.h"
 #include "scan/GitFolder.h"
 
+namespace {
+
+constexpr uint32_t changes = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_ONLYDIR;
+
+}  // namespace
+
 struct GitWatch::Platform {
+    struct Watched {
+        std::string repository;
+        std::string treeFolder;  // a folder of its work tree; empty for a git folder
+    };
     int events = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     int waker = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    std::unordered_map<int, std::string> repositories;  // of each watch
+    std::unordered_map<int, Watched> watched;  // by watch
     bool overflowed = false;  // events were lost: every repository may have changed
+    bool treesCut = false;    // the limit was reached while watching work trees
 
     ~Platform() {
         for (int fd : {events, waker})
             if (fd >= 0)
                 close(fd);
+    }
+
+    // A work tree's folder and those below it, until the limit.
+    void watchTree(const std::string& repository, const std::string& folder) {
+        int wd = treesCut ? -1 : inotify_add_watch(events, folder.c_str(), changes | IN_DONT_FOLLOW);
+        if (wd < 0) {
+            treesCut |= errno == ENOSPC || errno == ENOMEM;
+            return;
+        }
+        watched[wd] = {repository, folder};
+        FolderListing listing;
+        if (!listFolder(folder, listing))
+            return;
+        for (const DirectoryEntry& entry : listing.entries)
+            if (entry.isFolder && !entry.isLink && entry.name != ".git") {
+                std::string below = folder + "/" + entry.name;
+                if (findGitFolder(below).kind == GitFolder::none)
+                    watchTree(repository, below);
+            }
     }
 
     void read(std::set<std::string>& changed) {
@@ -36,9 +68,16 @@ struct GitWatch::Platform {
                 at += ssize_t(sizeof(inotify_event) + event->len);
                 std::string name = event->len ? event->name : "";
                 overflowed |= (event->mask & IN_Q_OVERFLOW) != 0;
-                auto watched = repositories.find(event->wd);
-                if (watched != repositories.end() && !name.ends_with(".lock"))
-                    changed.insert(watched->second);
+                auto found = watched.find(event->wd);
+                if (found == watched.end() || (event->mask & IN_IGNORED))
+                    continue;
+                Watched one = found->second;  // watchTree may move it
+                if (one.treeFolder.empty() && name.ends_with(".lock"))  // git's own, about to be renamed
+                    continue;
+                changed.insert(one.repository);
+                if (!one.treeFolder.empty() && (event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO)) &&
+                    name != ".git" && findGitFolder(one.treeFolder + "/" + name).kind == GitFolder::none)
+                    watchTree(one.repository, one.treeFolder + "/" + name);
             }
     }
 };
@@ -55,19 +94,21 @@ bool GitWatch::add(const std::string& folder) {
     std::set<std::string> folders = {git.path, git.common, git.common + "/refs", git.common + "/refs/heads"};
     std::vector<int> added;
     for (const std::string& watched : folders) {
-        int wd = inotify_add_watch(platform->events, watched.c_str(),
-                                   IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_ONLYDIR);
+        int wd = inotify_add_watch(platform->events, watched.c_str(), changes);
         if (wd >= 0) {
             added.push_back(wd);
-            platform->repositories[wd] = folder;
+            platform->watched[wd] = {folder, ""};
         } else if (errno == ENOSPC || errno == ENOMEM) {
             for (int wd : added)
-                inotify_rm_watch(platform->events, wd), platform->repositories.erase(wd);
+                inotify_rm_watch(platform->events, wd), platform->watched.erase(wd);
             return false;
         }
     }
     return true;
 }
+
+void GitWatch::addTree(const std::string& folder) { platform->watchTree(folder, folder); }
+bool GitWatch::treesCut() const { return platform->treesCut; }
 
 std::vector<std::string> GitWatch::changed(int waitMs) {
     std::set<std::string> changed;
@@ -79,8 +120,8 @@ std::vector<std::string> GitWatch::changed(int waitMs) {
         platform->read(changed);
     }
     if (platform->overflowed)
-        for (const auto& [wd, repository] : platform->repositories)
-            changed.insert(repository);
+        for (const auto& [wd, one] : platform->watched)
+            changed.insert(one.repository);
     platform->overflowed = false;
     return {changed.begin(), changed.end()};
 }

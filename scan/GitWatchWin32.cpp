@@ -1,12 +1,15 @@
 // Windows: one ReadDirectoryChangesW per git folder (and a worktree's common
-// folder), with its subfolders, on one completion port where a wake is a
-// completion of its own. Lock files and objects are no change; a git folder
-// that goes away lets go of its handle, so the repository can be deleted.
+// folder) and one per work tree, each with its subfolders, on one completion
+// port where a wake is a completion of its own. git's lock files and objects
+// are no change; a folder that goes away lets go of its handle, so the
+// repository can be deleted. (The work tree's watch sees its .git too, but
+// wine's sees a folder's own entries only.)
 #include "scan/GitWatch.h"
 
 #include <windows.h>
 
 #include <memory>
+#include <algorithm>
 #include <set>
 #include <string_view>
 
@@ -25,6 +28,7 @@ std::wstring wide(const std::string& text) {
 // One watched folder; its address is the completion key.
 struct Watched {
     std::string repository;
+    bool tree = false;  // a work tree, rather than a git folder
     HANDLE folder = INVALID_HANDLE_VALUE;
     OVERLAPPED overlapped = {};
     bool reading = false;  // a read is under way, with the buffer
@@ -50,7 +54,10 @@ struct Watched {
         for (DWORD at = 0; length > 0;) {
             const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer + at);
             std::wstring_view name(info->FileName, info->FileNameLength / sizeof(WCHAR));
-            if (!name.ends_with(L".lock") && !name.starts_with(L"objects"))
+            bool git = !tree || name.starts_with(L".git\\") || name == L".git";
+            if (tree && git)
+                name.remove_prefix(std::min<size_t>(name.size(), 5));
+            if (!git || (!name.empty() && !name.ends_with(L".lock") && !name.starts_with(L"objects")))
                 return true;
             if (info->NextEntryOffset == 0)
                 return false;
@@ -66,6 +73,9 @@ struct GitWatch::Platform {
     HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
     std::vector<std::unique_ptr<Watched>> watched;
 
+    // False when the watch could not be made (a folder gone is no failure).
+    bool watch(const std::string& repository, const std::string& path, bool tree);
+
     ~Platform() {
         for (std::unique_ptr<Watched>& one : watched)
             one->close();
@@ -78,25 +88,32 @@ GitWatch::GitWatch(const std::string&) : platform(std::make_unique<Platform>()) 
 GitWatch::~GitWatch() = default;
 
 bool GitWatch::add(const std::string& folder) {
-    if (!platform->port)
-        return false;
     GitFolder git = findGitFolder(folder);
-    for (const std::string& path : std::set<std::string>{git.path, git.common}) {
-        if (path.empty())
-            continue;
-        auto one = std::make_unique<Watched>();
-        one->repository = folder;
-        one->folder = CreateFileW(wide(path).c_str(), FILE_LIST_DIRECTORY,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-        if (one->folder == INVALID_HANDLE_VALUE)
-            continue;  // gone meanwhile: nothing to watch
-        if (!CreateIoCompletionPort(one->folder, platform->port, ULONG_PTR(one.get()), 0) || !one->read()) {
-            one->close();
+    for (const std::string& path : std::set<std::string>{git.path, git.common})
+        if (!path.empty() && !platform->watch(folder, path, false))
             return false;
-        }
-        platform->watched.push_back(std::move(one));
+    return true;
+}
+
+void GitWatch::addTree(const std::string& folder) { platform->watch(folder, folder, true); }
+bool GitWatch::treesCut() const { return false; }
+
+bool GitWatch::Platform::watch(const std::string& repository, const std::string& path, bool tree) {
+    if (!port)
+        return false;
+    auto one = std::make_unique<Watched>();
+    one->repository = repository;
+    one->tree = tree;
+    one->folder = CreateFileW(wide(path).c_str(), FILE_LIST_DIRECTORY,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    if (one->folder == INVALID_HANDLE_VALUE)
+        return true;  // gone meanwhile: nothing to watch
+    if (!CreateIoCompletionPort(one->folder, port, ULONG_PTR(one.get()), 0) || !one->read()) {
+        one->close();
+        return false;
     }
+    watched.push_back(std::move(one));
     return true;
 }
 

@@ -176,20 +176,27 @@ TEST(ReadmeScan, ShowsTheStartOfEachRepositorysOwnReadme) {
 }
 
 // A change in a repository's git folder is told once for the repository,
-// however many files it wrote; a lock file alone, or a work tree's file, is
-// none; a wake ends a wait that would last for ever.
+// however many files it wrote; git's lock file alone is none. In a watched
+// work tree every file counts, also in a folder made after, but not one of a
+// nested repository's. A wake ends a wait that would last for ever.
 TEST(GitWatchTest, TellsWhichRepositoriesChanged) {
     TempFolder root;
-    for (const char* entry : {"a/.git/refs/heads/", "b/.git/refs/heads/"})
+    for (const char* entry : {"a/.git/refs/heads/", "b/.git/refs/heads/", "b/inner/.git/"})
         makeEntry(root / entry);
     GitWatch watch(root.path());
     ASSERT_TRUE(watch.add(root / "a") && watch.add(root / "b"));
-    makeEntry(root / "a/.git/index.lock");
-    makeEntry(root / "b/file");
+    watch.addTree(root / "b");
+    for (const char* entry : {"a/.git/index.lock", "a/file", "b/inner/file"})
+        makeEntry(root / entry);
     EXPECT_EQ(watch.changed(0), Lines());
     makeEntry(root / "a/.git/HEAD");
     makeEntry(root / "a/.git/refs/heads/main");
     EXPECT_EQ(watch.changed(30000), Lines{root / "a"});
+    for (const char* entry : {"b/new/", "b/new/Cargo.lock"}) {
+        makeEntry(root / entry);
+        EXPECT_EQ(watch.changed(30000), Lines{root / "b"}) << entry;
+    }
+    EXPECT_FALSE(watch.treesCut());
     watch.wake();
     EXPECT_EQ(watch.changed(-1), Lines());
 }
