@@ -146,9 +146,21 @@ Scan::~Scan() {
     wait();
 }
 
+int jobsFor(const ScanOptions& options) {
+    if (options.jobs > 0)
+        return std::min(options.jobs, maxJobs);
+    // A fetch, pull or submodule update waits on its host, and the room per
+    // host keeps each host within what it takes: as many workers as there is
+    // room for on the hosts of a tree, so that limit alone decides.
+    if (options.fetchEnabled || options.pullEnabled || options.submoduleEnabled)
+        return maxJobs;
+    // Local commands wait on disks more than on a processor.
+    return std::clamp(2 * int(std::thread::hardware_concurrency()), 4, 16);
+}
+
 void Scan::takeOptions(const ScanOptions& what) {
     options = what;
-    options.jobs = std::clamp(what.jobs, 1, maxJobs);
+    options.jobs = jobsFor(what);
     options.perHost = std::clamp(what.perHost, 1, maxPerHost);
 }
 

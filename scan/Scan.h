@@ -25,11 +25,6 @@
 
 // Repositories worked on at once, at most.
 constexpr int maxJobs = 64;
-// At once unless told otherwise: git waits on disks and hosts more than on a
-// processor, so twice the processors, 4 to 8; 8 stays below the 10 new
-// connections at once that an OpenSSH server takes by default, where every
-// repository of a scan has the same host.
-inline int defaultJobs() { return std::clamp(2 * int(std::thread::hardware_concurrency()), 4, 8); }
 // Repositories of one host fetched, pulled or updated at once, at most: 8
 // unless told otherwise, below the 10 new connections at once that an
 // OpenSSH server takes by default.
@@ -52,13 +47,17 @@ struct ScanOptions {
     // Each repository's state after its operations, for the Summary tab
     // (always) and repodeck-scan's Summary pane and JSON (when asked).
     bool summaryEnabled = true;
-    int jobs = defaultJobs();  // 1 to maxJobs
+    int jobs = 0;  // 1 to maxJobs; 0 for jobsFor's choice
     int perHost = defaultPerHost;  // 1 to maxPerHost
     int timeoutSeconds = 0;  // one git command's whole run, at most; 0 for no limit
     // With credentials: the program that asks for them when the user names
     // none; empty for the terminal's own prompt.
     std::string askPass;
 };
+
+// The repositories a scan with these options works on at once: their jobs,
+// or when that is 0, a number chosen for the work.
+int jobsFor(const ScanOptions& options);
 
 // How far a scan is, for the status line, the title and repodeck-scan's progress line.
 struct ScanProgress {
