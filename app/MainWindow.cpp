@@ -101,9 +101,9 @@ void drawJobs() {
         jobs = std::clamp(shown, 0, maxJobs);
     ImGui::EndDisabled();
     if (!busy && jobs == 0 && ImGui::IsItemHovered())
-        ImGui::SetTooltip("Chosen for the ticked commands: 64 with fetch, pull or submodule update (at most %d of one\n"
+        ImGui::SetTooltip("Chosen for the ticked commands: %d with fetch, pull or submodule update (at most %d of one\n"
                           "host at once), else twice the processors, 4 to 16. A number typed here stays; 0 goes back.",
-                          defaultPerHost);
+                          maxJobs, defaultPerHost);
     explainDisabled(busy);
 }
 
