@@ -89,14 +89,21 @@ void drawOptions() {
 }
 
 // How many repositories a scan works on at once; read when a scan starts.
+// Until a number is typed (and again after a 0) it shows the one chosen for
+// the ticked commands.
 void drawJobs() {
     int& jobs = windowOptions().jobs;
+    int shown = jobsFor(windowOptions());
     bool busy = scanBusy();
     ImGui::BeginDisabled(busy);
     ImGui::SetNextItemWidth(ImGui::GetFontSize() * 6);
-    if (ImGui::InputInt("Jobs", &jobs))
-        jobs = std::clamp(jobs, 1, maxJobs);
+    if (ImGui::InputInt("Jobs", &shown))
+        jobs = std::clamp(shown, 0, maxJobs);
     ImGui::EndDisabled();
+    if (!busy && jobs == 0 && ImGui::IsItemHovered())
+        ImGui::SetTooltip("Chosen for the ticked commands: %d with fetch, pull or submodule update (at most %d of one\n"
+                          "host at once), else twice the processors, 4 to 16. A number typed here stays; 0 goes back.",
+                          maxJobs, defaultPerHost);
     explainDisabled(busy);
 }
 

@@ -60,9 +60,10 @@ const char usage[] =
     "                Status, Compacts, Remotes, \"Read Me\", or Summary (one line per\n"
     "                repository); letters' case is ignored\n"
     "  --json        one JSON object per repository per line, and nothing else\n"
-    "  --jobs N      work on N repositories at once (1 to 64; default: twice the\n"
-    "                processors, 4 to 8; 0: one per processor, 2 to 16); the output\n"
-    "                is the same for every N\n"
+    "  --jobs N      work on N repositories at once (1 to 64; default, or 0: 64 with\n"
+    "                --fetch, --pull or --submodule, which --per-host bounds, else\n"
+    "                twice the processors, 4 to 16); the output is the same for\n"
+    "                every N\n"
     "  --per-host N  fetch, pull or update at most N repositories of one host at\n"
     "                once (1 to 64; default 8, below the 10 new connections at once\n"
     "                an OpenSSH server takes); other hosts' run meanwhile\n"
@@ -197,10 +198,8 @@ int takeValue(int argc, char** argv, int& i, Request& request) {
         if (strcmp(request.colour, "auto") && strcmp(request.colour, "always") && strcmp(request.colour, "never"))
             return usageError("--color takes auto, always or never: ", arg);
     } else if (!strcmp(arg, "--jobs")) {
-        long jobs = number(argc, argv, i, 0, maxJobs);
-        if (jobs < 0)
+        if ((request.options.jobs = int(number(argc, argv, i, 0, maxJobs))) < 0)
             return usageError("--jobs needs a number from 0 to 64", "");
-        request.options.jobs = jobs == 0 ? std::clamp(int(std::thread::hardware_concurrency()), 2, 16) : int(jobs);
     } else if (!strcmp(arg, "--per-host")) {
         if ((request.options.perHost = int(number(argc, argv, i, 1, maxPerHost))) < 0)
             return usageError("--per-host needs a number from 1 to 64", "");

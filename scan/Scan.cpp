@@ -20,14 +20,16 @@
 #include "scan/Trust.h"
 #include "scan/Walk.h"
 
-RepositoryQueue::RepositoryQueue(int perHost, std::function<std::string(const std::string&)> hostOf)
+RepositoryQueue::RepositoryQueue(int perHost, std::function<QueuedHost(const std::string&)> hostOf)
     : perHost(perHost), hostOf(std::move(hostOf)) {}
 
 void RepositoryQueue::push(const std::string& path) {
-    std::string host = hostOf ? hostOf(path) : "";
+    QueuedHost queued = hostOf ? hostOf(path) : QueuedHost{};
+    const std::string& host = queued.name;
     {
         std::lock_guard<std::mutex> lock(mutex);
         Host& state = hosts[host];
+        state.shared = queued.shared;
         state.untaken.push_back(paths.size());
         paths.emplace_back(path, host);
         taken.push_back(false);
@@ -67,6 +69,8 @@ bool RepositoryQueue::take(size_t& index, std::string& path, std::string& host, 
     takenCount++;
     path = paths[index].first;
     offer(host, state);
+    if (!ready.empty())
+        changed.notify_one();  // room for more than one: the next worker takes its share
     return true;
 }
 
@@ -76,6 +80,7 @@ void RepositoryQueue::done(size_t index) {
         const std::string& host = paths[index].second;
         Host& state = hosts[host];
         state.inHand--;
+        state.reached = true;
         offer(host, state);
     }
     changed.notify_one();
@@ -146,9 +151,21 @@ Scan::~Scan() {
     wait();
 }
 
+int jobsFor(const ScanOptions& options) {
+    if (options.jobs > 0)
+        return std::min(options.jobs, maxJobs);
+    // A fetch, pull or submodule update waits on its host, and the room per
+    // host keeps each host within what it takes: as many workers as there is
+    // room for on the hosts of a tree, so that limit alone decides.
+    if (options.fetchEnabled || options.pullEnabled || options.submoduleEnabled)
+        return maxJobs;
+    // Local commands wait on disks more than on a processor.
+    return std::clamp(2 * int(std::thread::hardware_concurrency()), 4, 16);
+}
+
 void Scan::takeOptions(const ScanOptions& what) {
     options = what;
-    options.jobs = std::clamp(what.jobs, 1, maxJobs);
+    options.jobs = jobsFor(what);
     options.perHost = std::clamp(what.perHost, 1, maxPerHost);
 }
 
@@ -357,11 +374,14 @@ std::vector<std::string> Scan::needingCredentials() const {
     return list;
 }
 
-std::shared_ptr<RepositoryQueue> Scan::newQueue() {
+std::shared_ptr<RepositoryQueue> Scan::newQueue(bool sharesSsh) {
     // Only fetch, pull and submodule update reach a host.
-    std::function<std::string(const std::string&)> hostOf;
+    std::function<QueuedHost(const std::string&)> hostOf;
     if (options.fetchEnabled || options.pullEnabled || options.submoduleEnabled)
-        hostOf = [user = userConfiguration()](const std::string& path) { return remoteOfFolder(path, user).host; };
+        hostOf = [user = userConfiguration(), sharesSsh](const std::string& path) {
+            RemoteHost remote = remoteOfFolder(path, user);
+            return QueuedHost{remote.host, sharesSsh && remote.transport == "ssh"};
+        };
     auto made = std::make_shared<RepositoryQueue>(options.perHost, std::move(hostOf));
     std::lock_guard<std::mutex> lock(progressMutex);
     return currentQueue = made;
@@ -370,9 +390,10 @@ std::shared_ptr<RepositoryQueue> Scan::newQueue() {
 void Scan::runRepositories(bool withCredentials, const std::function<void(RepositoryQueue&)>& feed,
                            const std::function<void(RepositoryQueue&)>& fed) {
     // Hooks run only from this empty folder, unless the user trusts them.
-    SshHosts sshHosts(sshControlFolder());
+    std::string controlFolder = sshControlFolder();
+    SshHosts sshHosts(controlFolder);
     GitSession session{gitProgram, makePrivateFolder(), options.runHooks, withCredentials, options.askPass, &sshHosts};
-    std::shared_ptr<RepositoryQueue> queue = newQueue();
+    std::shared_ptr<RepositoryQueue> queue = newQueue(!controlFolder.empty());
     InOrder order(sink, rows, false);
     RunContext run{options, session, root, stopFlag, sink, order};
     auto work = [&](int worker) {

@@ -25,11 +25,6 @@
 
 // Repositories worked on at once, at most.
 constexpr int maxJobs = 64;
-// At once unless told otherwise: git waits on disks and hosts more than on a
-// processor, so twice the processors, 4 to 8; 8 stays below the 10 new
-// connections at once that an OpenSSH server takes by default, where every
-// repository of a scan has the same host.
-inline int defaultJobs() { return std::clamp(2 * int(std::thread::hardware_concurrency()), 4, 8); }
 // Repositories of one host fetched, pulled or updated at once, at most: 8
 // unless told otherwise, below the 10 new connections at once that an
 // OpenSSH server takes by default.
@@ -52,13 +47,17 @@ struct ScanOptions {
     // Each repository's state after its operations, for the Summary tab
     // (always) and repodeck-scan's Summary pane and JSON (when asked).
     bool summaryEnabled = true;
-    int jobs = defaultJobs();  // 1 to maxJobs
+    int jobs = 0;  // 1 to maxJobs; 0 for jobsFor's choice
     int perHost = defaultPerHost;  // 1 to maxPerHost
     int timeoutSeconds = 0;  // one git command's whole run, at most; 0 for no limit
     // With credentials: the program that asks for them when the user names
     // none; empty for the terminal's own prompt.
     std::string askPass;
 };
+
+// The repositories a scan with these options works on at once: their jobs,
+// or when that is 0, a number chosen for the work.
+int jobsFor(const ScanOptions& options);
 
 // How far a scan is, for the status line, the title and repodeck-scan's progress line.
 struct ScanProgress {
@@ -72,15 +71,24 @@ struct ScanProgress {
 };
 constexpr int stuckSeconds = 10;
 
+// The host a repository's network commands reach, as the queue counts it
+// (an empty name for none). shared: its ssh connections are shared, so the
+// host's first repository goes alone and the others follow on the connection
+// it leaves open, rather than each making a connection of its own at once.
+struct QueuedHost {
+    std::string name;
+    bool shared = false;
+};
+
 // The repositories of a scan, in the order the walk finds them, each with
-// the host its network commands reach (empty for none). Workers take the
-// first whose host has room, so the repositories of other hosts run while
-// one host's wait; the walk closes the list when it ends.
+// its host. Workers take the first whose host has room, so the repositories
+// of other hosts run while one host's wait; the walk closes the list when it
+// ends.
 class RepositoryQueue {
 public:
     // perHost: repositories of one host in hand at once; hostOf runs on the
     // feeding thread, outside the queue's lock.
-    RepositoryQueue(int perHost, std::function<std::string(const std::string&)> hostOf);
+    RepositoryQueue(int perHost, std::function<QueuedHost(const std::string&)> hostOf);
     void push(const std::string& path);
     void close();
     // The next repository, its place in the list and its host, waiting for
@@ -97,12 +105,15 @@ private:
     struct Host {
         std::deque<size_t> untaken;  // in list order
         int inHand = 0;
+        bool shared = false, reached = false;  // reached: one of its repositories is done
     };
-    bool hasRoom(const std::string& host, const Host& state) const { return host.empty() || state.inHand < perHost; }
+    bool hasRoom(const std::string& host, const Host& state) const {
+        return host.empty() || state.inHand < (state.shared && !state.reached ? 1 : perHost);
+    }
     void offer(const std::string& host, const Host& state);  // the lock is held
 
     const int perHost;
-    const std::function<std::string(const std::string&)> hostOf;
+    const std::function<QueuedHost(const std::string&)> hostOf;
     mutable std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::pair<std::string, std::string>> paths;  // path and host, in list order
@@ -169,7 +180,7 @@ private:
     void runRepositories(bool withCredentials, const std::function<void(RepositoryQueue&)>& feed,
                          const std::function<void(RepositoryQueue&)>& fed);
     bool startThread(std::thread& slot, const char* what, std::function<void()> body);
-    std::shared_ptr<RepositoryQueue> newQueue();
+    std::shared_ptr<RepositoryQueue> newQueue(bool sharesSsh);
     // One worker's repository, for progress().
     struct InHand {
         size_t index = 0;
