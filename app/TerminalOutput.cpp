@@ -95,6 +95,8 @@ std::string jsonLine(const RepositoryState& state) {
             row[names[i]] = {{"exitCode", state.operations[i].exitCode}, {"message", state.operations[i].message}};
             if (state.operations[i].needsCredentials)
                 row[names[i]]["needsCredentials"] = true;
+            if (state.operations[i].unreachable)
+                row[names[i]]["unreachable"] = true;
             if (state.operations[i].skipped)
                 row[names[i]]["skipped"] = true;
         }

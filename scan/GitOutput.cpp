@@ -18,7 +18,7 @@ std::string firstLine(const std::string& output) {
 std::string messageOf(const std::string& output, int32_t result) {
     constexpr size_t longest = 4096;
     bool own = result < 0 || result == stillRunningResult;
-    std::string_view first, found;
+    std::string_view first, found, before;
     forEachLine(output, [&](std::string_view line) {
         if (first.empty())
             first = line;
@@ -26,8 +26,13 @@ std::string messageOf(const std::string& output, int32_t result) {
             found = line.substr(11);  // the last one: what ended the run
         else if (!own && result != 0 && found.empty() && (line.starts_with("fatal: ") || line.starts_with("error: ")))
             found = line;
+        else if (found.empty())
+            before = line;
         return true;
     });
+    // git only says it read nothing; ssh, on the line before, says why.
+    if (found == "fatal: Could not read from remote repository." && !before.empty())
+        found = before;
     std::string_view line = found.empty() ? first : found;
     size_t length = std::min(line.size(), longest);
     while (length < line.size() && (line[length] & 0xc0) == 0x80)  // never half a character

@@ -113,7 +113,8 @@ void record(const GitOperation& operation, int32_t result, const std::string& ou
     bool network = which == fetchOperation || which == pullOperation || which == submoduleOperation;
     state.operations[which] = {true, result, messageOf(output, result),
                                which == pullOperation && result == 1 && nothingToPullFrom(output),
-                               result > 0 && network && wantsCredentials(output)};
+                               result > 0 && network && wantsCredentials(output),
+                               result > 0 && network && hostUnreachable(output)};
     if (!job.run.options.summaryEnabled || result != 0)
         return;
     if (which == fetchOperation)

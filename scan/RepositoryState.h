@@ -14,6 +14,7 @@ struct OperationResult {
     std::string message;   // messageOf its output
     bool skipped = false;  // a pull with nothing to pull from: no upstream, or a detached HEAD
     bool needsCredentials = false;  // failed for want of a password, a key or a host key
+    bool unreachable = false;       // failed for want of an answer from its host in time
 
     bool failed() const;  // for a reason other than a stop, nothing to pull or credentials
 };

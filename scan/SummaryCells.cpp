@@ -15,6 +15,10 @@ std::string operationCell(const OperationResult& result, int brought, const char
         return "stopped";
     if (result.needsCredentials)
         return "needs credentials";
+    if (result.unreachable)
+        return "unreachable";
+    if (result.exitCode == timedOutResult)
+        return "timed out";
     if (result.exitCode != 0)
         return "failed (" + std::to_string(result.exitCode) + ")";
     return brought == 0 ? "ok" : std::to_string(brought) + (brought == 1 ? one : many);

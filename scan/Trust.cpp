@@ -325,6 +325,14 @@ bool wantsCredentials(const std::string& output) {
     return false;
 }
 
+bool hostUnreachable(const std::string& output) {
+    for (const char* text : {"Connection timed out", "Could not resolve host", "Connection refused", "No route to host",
+                             "Network is unreachable", "Operation too slow", "Timeout, server"})
+        if (output.find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
 std::string SshHosts::optionsFor(const RemoteHost& remote, const std::string& ssh, ChildSlot& slot) {
     std::string name = ssh + " " + remote.host + (remote.port.empty() ? "" : " -p " + remote.port);
     std::lock_guard<std::mutex> lock(mutex);  // once per host, and never two askings at once

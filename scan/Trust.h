@@ -61,3 +61,6 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
 // Whether a failed fetch, pull or submodule update wanted a password, a key
 // or a host key that nobody was there to give.
 bool wantsCredentials(const std::string& output);
+// Whether a network command's output says its host could not be reached, or
+// stopped answering (ssh's and the HTTP client's words).
+bool hostUnreachable(const std::string& output);

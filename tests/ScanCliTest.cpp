@@ -303,22 +303,29 @@ TEST_F(ScanCli, OnATerminalEscapesControlCharactersAndShowsProgress) {
 // At the default jobs, each counted by a stand-in ssh: a host's first session
 // alone (the one the others could share), then as many at once as --per-host
 // allows and no more, while a host that never answers holds a worker until
-// --timeout.
+// --timeout. A host that could not be reached shows as unreachable, with ssh's words.
 TEST_F(ScanCli, TalksToEachHostWithinItsLimits) {
     writeFile(temp / "standin", "#!/bin/sh\n[ \"$1\" = -G ] && exit 1\n[ \"$1\" = silent ] && exec sleep 300\n"
                             "echo + >>" + ::quoted(temp / "") + "\"$1\"; sleep 2; echo - >>" + ::quoted(temp / "") +
-                            "\"$1\"; exit 1\n");
+                            "\"$1\"; echo \"ssh: connect to host $1 port 22: Connection timed out\" >&2; exit 255\n");
     std::vector<std::pair<std::string, std::string>> remotes = {{"s", "silent:x"}, {"b1", "ssh://near/x"},
                                                                 {"b2", "near:y"}};
     for (int i = 0; i < 6; i++)
         remotes.emplace_back("a" + std::to_string(i), "far:" + std::to_string(i));
     for (const auto& [name, url] : remotes)
         sh("git init -q " + ::quoted(tree / name) + " && git -C " + ::quoted(tree / name) + " remote add origin " + url);
-    Finished done = scan({"--per-host", "5", "--timeout", "5", "--pane", "Logs", tree.path()}, "",
+    Finished done = scan({"--per-host", "5", "--timeout", "5", "--pane", "Logs", "--pane", "Summary", tree.path()}, "",
                          "export REPODECK_CHUNK_TIMEOUT=30 XDG_RUNTIME_DIR=" + ::quoted(temp.path()) + " GIT_SSH_COMMAND=" +
                              ::quoted(temp / "standin") + " && chmod +x \"$GIT_SSH_COMMAND\"");
     EXPECT_NE(done.out.find(tree / "s\nError Code: -64\n[repodeck] Timed out: still running after its limit of 5 s"),
               std::string::npos) << done.out;
+    std::string squeezed;  // the Summary's columns, one blank apart
+    for (char c : done.out)
+        if (c != ' ' || squeezed.empty() || squeezed.back() != ' ')
+            squeezed += c;
+    for (const char* row : {"/b1 main (unborn) clean unreachable git fetch: ssh: connect to host near port 22: Connection timed out",
+                            "/s main (unborn) clean timed out git fetch: Timed out: still running after its limit of 5 s"})
+        EXPECT_NE(squeezed.find(row), std::string::npos) << row;
     for (auto [host, most] : {std::pair{"far", 5}, std::pair{"near", 1}}) {
         EXPECT_TRUE(readFile(temp / host).starts_with("+\n-\n")) << host << ": " << readFile(temp / host);
         int running = 0, highest = 0;
