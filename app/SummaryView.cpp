@@ -236,7 +236,11 @@ std::string rowTip(const RepositoryState& row) {
     auto brought = [&](const char* what, const std::vector<std::string>& commits, size_t count) {
         if (commits.empty())
             return;
-        tip += (tip.empty() ? "" : "\n") + std::string(what) + " brought:";
+        // Appended piece by piece: GCC 12 at -O3 takes "text" + std::string for
+        // an overlapping copy (-Wrestrict) and the Windows build stops.
+        tip += tip.empty() ? "" : "\n";
+        tip += what;
+        tip += " brought:";
         for (const std::string& commit : commits)
             tip += "\n  " + commit;
         if (count > commits.size())
