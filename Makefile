@@ -51,15 +51,16 @@ sanitize: setup
 	@cmake --build $(BUILD)/tsan
 	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" ctest --test-dir $(BUILD)/tsan --output-on-failure -j $(JOBS)
 
-# Release programs, a farm of 200 local and 50 distant repositories made once
-# in the bench build folder, then the tables of bench/README.md (the real
-# sshd's 200 repositories, half an hour a run, are by hand).
+# Release programs, a farm of 200 local and 50 distant repositories and a tree
+# of 2,000 small ones made once in the bench build folder, then the tables of
+# bench/README.md (the real sshd's 200 repositories, half an hour a run, are by hand).
 bench: setup
 	@cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=Release -DREPODECK_BENCH=ON -DBUILD_TESTING=OFF -B $(BUILD)/bench >/dev/null
-	@cmake --build $(BUILD)/bench --target repodeck repodeck-scan DiscoveryBench LogPaneBench SummaryBench
+	@cmake --build $(BUILD)/bench --target repodeck repodeck-scan DiscoveryBench LogPaneBench SummaryBench WatchBench
 	@sh bench/make-farm $(BUILD)/bench/farm
 	@sh bench/run $(BUILD)/bench $(BUILD)/bench/farm
 	@sh bench/first-row $(BUILD)/bench $(BUILD)/bench
+	@sh bench/watch $(BUILD)/bench $(BUILD)/bench
 	@sh bench/memory $(BUILD)/bench
 	@sh bench/real-sshd $(BUILD)/bench
 	@sh bench/real-sshd $(BUILD)/bench 50 10

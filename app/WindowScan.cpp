@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "app/Panes.h"
+#include "scan/GitFolder.h"
 #include "scan/GitWatch.h"
 
 namespace {
@@ -42,9 +43,9 @@ PaneSink sink;
 class RowWatch {
 public:
     using Clock = std::chrono::system_clock;
+    using Rows = std::vector<std::pair<std::string, Clock::time_point>>;  // each path, and when its check began
 
-    RowWatch(const std::string& root, std::vector<std::string> paths)
-        : watch(root), thread([this, paths = std::move(paths)] { run(paths); }) {}
+    RowWatch(const std::string& root, Rows rows) : watch(root), thread([this, rows = std::move(rows)] { run(rows); }) {}
     ~RowWatch() {
         ending = true;
         watch.wake();
@@ -58,17 +59,22 @@ public:
     }
 
 private:
-    void run(const std::vector<std::string>& paths) {
+    void run(const Rows& rows) {
         size_t added = 0;
-        while (added < paths.size() && !ending && watch.add(paths[added]))
-            added++;
-        if (added < paths.size() && !ending)
-            sink.text(Pane::logs, "Watch: " + std::to_string(added) + " of " + std::to_string(paths.size()) +
+        for (; added < rows.size() && !ending && watch.add(rows[added].first); added++)
+            // A change after the row's check and before its watch (during the
+            // scan, say) is taken as one seen now.
+            if (stateChangedSince(findGitFolder(rows[added].first), rows[added].second)) {
+                std::lock_guard<std::mutex> lock(mutex);
+                changed.try_emplace(rows[added].first, Clock::now());
+            }
+        if (added < rows.size() && !ending)
+            sink.text(Pane::logs, "Watch: " + std::to_string(added) + " of " + std::to_string(rows.size()) +
                                       " repositories watched: the system's limit on watches was reached (on Linux "
                                       "fs.inotify.max_user_watches), or the folder cannot be opened; Refresh all "
                                       "brings the others up to date\n");
         for (size_t i = 0; i < added && !ending; i++)
-            watch.addTree(paths[i]);
+            watch.addTree(rows[i].first);
         if (watch.treesCut() && !ending)
             sink.text(Pane::logs, "Watch: the system's limit on watches (fs.inotify.max_user_watches) was reached "
                                   "in the work trees: an edit there that touches no git file shows at the next "
@@ -177,12 +183,12 @@ void keepRowsCurrent() {
         return;  // what changes meanwhile is taken once it is done
     std::vector<RepositoryState> rows = rowWatch ? std::vector<RepositoryState>() : scan->records().all();
     if (!rowWatch) {
-        std::vector<std::string> paths;
+        RowWatch::Rows watched;
         for (const RepositoryState& row : rows)
             if (!row.gone)
-                paths.push_back(row.path);
+                watched.emplace_back(row.path, row.checkedAt);
         try {
-            rowWatch = std::make_unique<RowWatch>(scan->folder(), std::move(paths));
+            rowWatch = std::make_unique<RowWatch>(scan->folder(), std::move(watched));
         } catch (const std::system_error& error) {
             sink.text(Pane::logs, std::string("[ERROR] Could not start watching: ") + error.what() + "\n");
             watching = false;

@@ -12,19 +12,12 @@
 
 #include <imgui_internal.h>
 
-#include "app/Host.h"
 #include "app/SummaryView.h"
 #include "app/WindowScan.h"
+#include "bench/SummaryFrame.h"
 #include "scan/RepositoryState.h"
 #include "scan/SummaryCells.h"
 #include "tests/Headless.h"
-
-namespace host {
-bool openLink(const std::string&) { return true; }  // a double click never happens here
-bool openTerminal(const std::string&) { return true; }
-FontFace textFont() { return {}; }  // Dear ImGui's built-in font: the same for every run
-FontFace fontFor(ImWchar) { return {}; }
-}  // namespace host
 
 namespace {
 
@@ -37,12 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 // A mix of states as a large scan finds them, decided by the number alone; the
@@ -68,23 +55,12 @@ RepositoryState rowOf(int n) {
     return row;
 }
 
-// The main window's way of showing a tab: a full-size window, a bordered child.
-void drawTab() {
-    ImGui::SetNextWindowPos(ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImGui::GetIO().DisplaySize);
-    ImGui::Begin("Main", nullptr, ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoSavedSettings);
-    ImGui::BeginChild("Summary", ImVec2(0, 0), true);
-    drawSummary();
-    ImGui::EndChild();
-    ImGui::End();
-}
-
 double frameMedian(Headless& ui) {
     std::vector<double> costs;
     for (int run = 0; run < runs; run++) {
         Clock::time_point start = Clock::now();
         for (int i = 0; i < framesPerRun; i++)
-            ui.frame(drawTab);
+            ui.frame(drawSummaryTab);
         costs.push_back(msSince(start) / framesPerRun);
     }
     return median(costs);
@@ -100,12 +76,12 @@ ImVec2 header(int column) {
 double timedClick(Headless& ui, int column) {
     ImGuiIO& io = ImGui::GetIO();
     io.MousePos = header(column);
-    ui.frame(drawTab);
+    ui.frame(drawSummaryTab);
     io.MouseDown[0] = true;
-    ui.frame(drawTab);
+    ui.frame(drawSummaryTab);
     io.MouseDown[0] = false;
     Clock::time_point start = Clock::now();
-    ui.frame(drawTab);
+    ui.frame(drawSummaryTab);
     double ms = msSince(start);
     io.MousePos = ImVec2(-1, -1);  // away, so no row stays hovered
     return ms;
@@ -113,7 +89,7 @@ double timedClick(Headless& ui, int column) {
 
 // The first repository the tab shows, to check that a click sorted the rows.
 std::string firstShown(Headless& ui) {
-    std::string text = ui.capture(drawTab);
+    std::string text = ui.capture(drawSummaryTab);
     size_t at = text.find("| /");
     return at == std::string::npos ? "" : text.substr(at + 2, text.find(" |", at + 2) - at - 2);
 }
@@ -132,7 +108,7 @@ int main() {
 
     Headless ui(1280, 800);
     for (int i = 0; i < 5; i++)  // the rows are taken in, the layout settles
-        ui.frame(drawTab);
+        ui.frame(drawSummaryTab);
     printf("frame_ms_unsorted %.4f\n", frameMedian(ui));
 
     // Each click on a header sorts every row again: by Branch, then by
@@ -155,7 +131,7 @@ int main() {
     for (int n = rowCount; n < rowCount + arrivals; n++) {
         summaryRecords().put(rows[size_t(n)]);
         Clock::time_point start = Clock::now();
-        ui.frame(drawTab);
+        ui.frame(drawSummaryTab);
         arriving.push_back(msSince(start));
     }
     printf("frame_ms_row_arrives %.4f\n", median(arriving));

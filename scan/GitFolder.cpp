@@ -1,5 +1,7 @@
 #include "scan/GitFolder.h"
 
+#include <filesystem>
+
 #include "scan/GitOutput.h"
 #include "scan/ReadmeFile.h"
 
@@ -39,6 +41,23 @@ GitFolder findGitFolder(const std::string& folder) {
     if (common.empty())
         return {GitFolder::other, path, path};
     return {GitFolder::worktree, path, common};
+}
+
+std::set<std::string> stateFolders(const GitFolder& git) {
+    if (git.kind == GitFolder::none)
+        return {};
+    std::string refs = git.common + pathSeparator + "refs";
+    return {git.path, git.common, refs, refs + pathSeparator + "heads"};
+}
+
+bool stateChangedSince(const GitFolder& git, std::chrono::system_clock::time_point since) {
+    for (const std::string& folder : stateFolders(git)) {
+        std::error_code error;
+        auto written = std::filesystem::last_write_time(std::u8string(folder.begin(), folder.end()), error);
+        if (!error && std::chrono::file_clock::to_sys(written) + std::chrono::seconds(2) > since)
+            return true;
+    }
+    return false;
 }
 
 bool isBareRepository(const FolderListing& listing) {

@@ -1,6 +1,8 @@
 // Where a listed folder's repository keeps its files, read without a git child.
 #pragma once
 
+#include <chrono>
+#include <set>
 #include <string>
 
 #include "scan/DirectoryList.h"
@@ -19,6 +21,14 @@ struct GitFolder {
 
 // The repository of folder, from its .git entry.
 GitFolder findGitFolder(const std::string& folder);
+
+// The folders whose entries a commit, a checkout, git add or a branch's
+// change adds, renames or removes: the git folder, the common one, its refs
+// and refs/heads; none for none.
+std::set<std::string> stateFolders(const GitFolder& git);
+// Whether one of them changed since `since`, or up to two seconds before:
+// some file systems keep coarse times, and a change is better seen twice.
+bool stateChangedSince(const GitFolder& git, std::chrono::system_clock::time_point since);
 
 // A listed folder that is itself a repository's git folder, without a work tree.
 bool isBareRepository(const FolderListing& listing);

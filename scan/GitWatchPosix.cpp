@@ -88,12 +88,8 @@ GitWatch::~GitWatch() = default;
 bool GitWatch::add(const std::string& folder) {
     if (platform->events < 0 || platform->waker < 0)
         return false;
-    GitFolder git = findGitFolder(folder);
-    if (git.kind == GitFolder::none)
-        return true;  // nothing to watch, and no limit reached
-    std::set<std::string> folders = {git.path, git.common, git.common + "/refs", git.common + "/refs/heads"};
-    std::vector<int> added;
-    for (const std::string& watched : folders) {
+    std::vector<int> added;  // none for a folder without a repository: no limit reached
+    for (const std::string& watched : stateFolders(findGitFolder(folder))) {
         int wd = inotify_add_watch(platform->events, watched.c_str(), changes);
         if (wd >= 0) {
             added.push_back(wd);

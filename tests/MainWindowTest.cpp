@@ -304,15 +304,34 @@ TEST_F(MainWindowTest, SummaryActsOnSelectedRowsAndRescanKeepsTheList) {
     // the checkout (HEAD written as git does, through a lock file) is
     // repeated until the watch, started on its own thread, sees one.
     watchRows() = true;
-    writeFile(root / "c" + pathSeparator + ".fakegit-summary", "print # branch.oid (initial)\\n# branch.head other\\n\n");
-    std::string head = root / "c" + pathSeparator + ".git" + pathSeparator + "HEAD";
-    for (int i = 0; i < 500 && rows([](const RepositoryState& row) { return row.branch; }) != "  other  "; i++) {
-        if (i % 20 == 0)
-            writeFile(head + ".lock", "ref: refs/heads/other\n"), std::filesystem::rename(head + ".lock", head);
-        frames(1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_EQ(rows([](const RepositoryState& row) { return row.branch; }), "  other  ");
+    std::string c = root / "c" + pathSeparator, head = c + ".git" + pathSeparator + "HEAD";
+    auto checkout = [&](const std::string& branch) {
+        writeFile(c + ".fakegit-summary", "print # branch.oid (initial)\\n# branch.head " + branch + "\\n\n");
+        writeFile(head + ".lock", "ref: refs/heads/" + branch + "\n"), std::filesystem::rename(head + ".lock", head);
+    };
+    auto shows = [&](const std::string& branch, bool repeated) {
+        auto branches = [&] { return rows([](const RepositoryState& row) { return row.branch; }); };
+        for (int i = 0; i < 500 && branches() != "  " + branch + "  "; i++) {
+            if (repeated && i % 20 == 0)
+                checkout(branch);
+            frames(1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return branches();
+    };
+    EXPECT_EQ(shows("other", true), "  other  ");
+    // So does one after its row's check in "Refresh all", before the watch is
+    // back once that is over (d's refresh waits for it).
+    writeFile(root / "d" + pathSeparator + ".fakegit-summary", "await go\n");
+    auto checked = [&] { return summaryRecords().find(root / "c")->checkedAt; };
+    auto before = checked();
+    click("Refresh all");
+    for (int i = 0; i < 2000 && checked() == before; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    checkout("third");
+    writeFile(root / "d" + pathSeparator + "go", "");
+    finish();
+    EXPECT_EQ(shows("third", false), "  third  ");
     watchRows() = false;
     frames(1);
 }
