@@ -20,8 +20,8 @@
 #include "scan/Trust.h"
 #include "scan/Walk.h"
 
-RepositoryQueue::RepositoryQueue(int perHost, std::function<QueuedHost(const std::string&)> hostOf)
-    : perHost(perHost), hostOf(std::move(hostOf)) {}
+RepositoryQueue::RepositoryQueue(int perHost, int local, std::function<QueuedHost(const std::string&)> hostOf)
+    : perHost(perHost), local(local), hostOf(std::move(hostOf)) {}
 
 void RepositoryQueue::push(const std::string& path) {
     QueuedHost queued = hostOf ? hostOf(path) : QueuedHost{};
@@ -107,7 +107,7 @@ std::map<std::string, uint32_t> RepositoryQueue::waiting() const {
     std::lock_guard<std::mutex> lock(mutex);
     std::map<std::string, uint32_t> counts;
     for (const auto& [host, state] : hosts)
-        if (!hasRoom(host, state) && !state.untaken.empty())
+        if (!host.empty() && !hasRoom(host, state) && !state.untaken.empty())
             counts[host] = uint32_t(state.untaken.size());
     return counts;
 }
@@ -159,13 +159,15 @@ int jobsFor(const ScanOptions& options) {
     // room for on the hosts of a tree, so that limit alone decides.
     if (options.fetchEnabled || options.pullEnabled || options.submoduleEnabled)
         return maxJobs;
-    // Local commands wait on disks more than on a processor.
-    return std::clamp(2 * int(std::thread::hardware_concurrency()), 4, 16);
+    return localJobs();
 }
+
+int localJobs() { return std::clamp(2 * int(std::thread::hardware_concurrency()), 4, 16); }
 
 void Scan::takeOptions(const ScanOptions& what) {
     options = what;
     options.jobs = jobsFor(what);
+    chosenJobs = what.jobs <= 0;
     options.perHost = std::clamp(what.perHost, 1, maxPerHost);
 }
 
@@ -335,7 +337,7 @@ void Scan::walkAndRun() {
     if (gitWorks) {
         runRepositories(false, walk, walked);
     } else {
-        RepositoryQueue queue(maxPerHost, nullptr);
+        RepositoryQueue queue(maxPerHost, maxJobs, nullptr);
         walk(queue);
         walked(queue);
     }
@@ -382,7 +384,11 @@ std::shared_ptr<RepositoryQueue> Scan::newQueue(bool sharesSsh) {
             RemoteHost remote = remoteOfFolder(path, user);
             return QueuedHost{remote.host, sharesSsh && remote.transport == "ssh"};
         };
-    auto made = std::make_shared<RepositoryQueue>(options.perHost, std::move(hostOf));
+    // Repositories that reach no host (a local remote, none) are not held
+    // back by the room for hosts: at the chosen jobs, no more of them at once
+    // than local commands get.
+    int local = chosenJobs ? localJobs() : options.jobs;
+    auto made = std::make_shared<RepositoryQueue>(options.perHost, local, std::move(hostOf));
     std::lock_guard<std::mutex> lock(progressMutex);
     return currentQueue = made;
 }

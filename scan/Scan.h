@@ -58,6 +58,8 @@ struct ScanOptions {
 // The repositories a scan with these options works on at once: their jobs,
 // or when that is 0, a number chosen for the work.
 int jobsFor(const ScanOptions& options);
+// Local commands wait on disks more than on a processor: twice the processors, 4 to 16.
+int localJobs();
 
 // How far a scan is, for the status line, the title and repodeck-scan's progress line.
 struct ScanProgress {
@@ -86,9 +88,9 @@ struct QueuedHost {
 // ends.
 class RepositoryQueue {
 public:
-    // perHost: repositories of one host in hand at once; hostOf runs on the
-    // feeding thread, outside the queue's lock.
-    RepositoryQueue(int perHost, std::function<QueuedHost(const std::string&)> hostOf);
+    // perHost: repositories of one host in hand at once; local: of those
+    // that reach none; hostOf runs on the feeding thread, outside the queue's lock.
+    RepositoryQueue(int perHost, int local, std::function<QueuedHost(const std::string&)> hostOf);
     void push(const std::string& path);
     void close();
     // The next repository, its place in the list and its host, waiting for
@@ -108,11 +110,11 @@ private:
         bool shared = false, reached = false;  // reached: one of its repositories is done
     };
     bool hasRoom(const std::string& host, const Host& state) const {
-        return host.empty() || state.inHand < (state.shared && !state.reached ? 1 : perHost);
+        return state.inHand < (host.empty() ? local : state.shared && !state.reached ? 1 : perHost);
     }
     void offer(const std::string& host, const Host& state);  // the lock is held
 
-    const int perHost;
+    const int perHost, local;
     const std::function<QueuedHost(const std::string&)> hostOf;
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -191,6 +193,7 @@ private:
 
     std::string chosen, root;  // the folder made absolute, and resolved (for what lies inside)
     ScanOptions options;  // the running or last run's
+    bool chosenJobs = true;  // options.jobs was chosen for the work, not given
     std::vector<std::string> known, only;  // what a rescan runs first; what the walk keeps when any
     SerialSink sink;
     Records rows;
