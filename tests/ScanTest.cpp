@@ -174,6 +174,9 @@ TEST_F(Scans, RecordsTellEachRepositorysState) {
     EXPECT_TRUE(readSummary("warning: could not open directory 'x/'\n# branch.oid abc\n# branch.head main\n? y\n"
                             "1 A. N... x\n1 AM N... z\n", state));
     EXPECT_EQ(state.branch + " +" + std::to_string(state.staged) + " ~" + std::to_string(state.changed), "main +2 ~1");
+    // A message is cut at 4096 bytes, never inside a character.
+    std::string line = "fatal: " + std::string(4088, 'x') + "\xc3\xa9 and more";
+    EXPECT_EQ(messageOf(line, 128), line.substr(0, 4095));
 }
 
 // Every option, by one worker and by four, each on a copy of the farm: every

@@ -17,7 +17,7 @@ for name in moving clean ahead dirty conflicted gone detached rebasing stash bad
     sequencer localtrack; do
   git clone -q "file://$PWD/origin" $name
 done
-git clone -q "file://$PWD/moving" behind
+git clone -q "file://$PWD/moving" behind && git -C behind pack-refs --all  # its branch in packed-refs, as after gc
 echo two >>moving/file.txt && commit moving two
 
 echo two >>ahead/file.txt && commit ahead two && git -C ahead config core.abbrev 12
