@@ -411,7 +411,7 @@ TEST_F(MainWindowTest, SummarySortsFiltersAndOpensARow) {
 TEST(TextFilterTest, AnExclusionWinsWhereverItStands) {
     for (auto [typed, text, cell, passes] : {std::tuple{"farm,-rebasing", "farm rebasing", "", false},
              {"-rebasing,farm", "farm rebasing", "", false}, {"-rebasing,farm", "Farm", "", true}, {"-,,", "a", "", true},
-             {"barn, FARM\t", "the farm", "", true}, {"barn,silo", "farm", "", false}, {"/x,-main", "/x", "main", false}}) {
+             {"barn, ZEBRA\t", "the zebra", "", true}, {"barn,silo", "farm", "", false}, {"/x,-main", "/x", "main", false}}) {
         TextFilter filter;
         strcpy(filter.input, typed);
         filter.build();
