@@ -74,7 +74,7 @@ private:
                                       "fs.inotify.max_user_watches), or the folder cannot be opened; Refresh all "
                                       "brings the others up to date\n");
         for (size_t i = 0; i < added && !ending; i++)
-            watch.addTree(rows[i].first);
+            watch.addTree(rows[i].first, ending);
         if (watch.treesCut() && !ending)
             sink.text(Pane::logs, "Watch: the system's limit on watches (fs.inotify.max_user_watches) was reached "
                                   "in the work trees: an edit there that touches no git file shows at the next "

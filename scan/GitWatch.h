@@ -7,6 +7,7 @@
 // everything else from one thread.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,7 +26,8 @@ public:
     bool add(const std::string& folder);
     // Starts watching the work tree of the repository in folder, once every
     // git folder is watched: what the system's limit leaves is for them.
-    void addTree(const std::string& folder);
+    // Gives up when stop is set: a large tree takes a while.
+    void addTree(const std::string& folder, const std::atomic<bool>& stop);
     // Whether the limit left some work tree folders unwatched (Linux).
     bool treesCut() const;
     // Waits up to waitMs (forever when negative) until a watched git folder

@@ -40,9 +40,9 @@ struct GitWatch::Platform {
                 close(fd);
     }
 
-    // A work tree's folder and those below it, until the limit.
-    void watchTree(const std::string& repository, const std::string& folder) {
-        int wd = treesCut ? -1 : inotify_add_watch(events, folder.c_str(), changes | IN_DONT_FOLLOW);
+    // A work tree's folder and those below it, until the limit or a stop.
+    void watchTree(const std::string& repository, const std::string& folder, const std::atomic<bool>& stop) {
+        int wd = treesCut || stop ? -1 : inotify_add_watch(events, folder.c_str(), changes | IN_DONT_FOLLOW);
         if (wd < 0) {
             treesCut |= errno == ENOSPC || errno == ENOMEM;
             return;
@@ -55,7 +55,7 @@ struct GitWatch::Platform {
             if (entry.isFolder && !entry.isLink && entry.name != ".git") {
                 std::string below = folder + "/" + entry.name;
                 if (findGitFolder(below).kind == GitFolder::none)
-                    watchTree(repository, below);
+                    watchTree(repository, below, stop);
             }
     }
 
@@ -77,7 +77,7 @@ struct GitWatch::Platform {
                 changed.insert(one.repository);
                 if (!one.treeFolder.empty() && (event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO)) &&
                     name != ".git" && findGitFolder(one.treeFolder + "/" + name).kind == GitFolder::none)
-                    watchTree(one.repository, one.treeFolder + "/" + name);
+                    watchTree(one.repository, one.treeFolder + "/" + name, std::atomic<bool>{false});
             }
     }
 };
@@ -103,7 +103,9 @@ bool GitWatch::add(const std::string& folder) {
     return true;
 }
 
-void GitWatch::addTree(const std::string& folder) { platform->watchTree(folder, folder); }
+void GitWatch::addTree(const std::string& folder, const std::atomic<bool>& stop) {
+    platform->watchTree(folder, folder, stop);
+}
 bool GitWatch::treesCut() const { return platform->treesCut; }
 
 std::vector<std::string> GitWatch::changed(int waitMs) {

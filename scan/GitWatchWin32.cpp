@@ -95,7 +95,7 @@ bool GitWatch::add(const std::string& folder) {
     return true;
 }
 
-void GitWatch::addTree(const std::string& folder) { platform->watch(folder, folder, true); }
+void GitWatch::addTree(const std::string& folder, const std::atomic<bool>&) { platform->watch(folder, folder, true); }
 bool GitWatch::treesCut() const { return false; }
 
 bool GitWatch::Platform::watch(const std::string& repository, const std::string& path, bool tree) {

@@ -185,7 +185,7 @@ TEST(GitWatchTest, TellsWhichRepositoriesChanged) {
         makeEntry(root / entry);
     GitWatch watch(root.path());
     ASSERT_TRUE(watch.add(root / "a") && watch.add(root / "b"));
-    watch.addTree(root / "b");
+    watch.addTree(root / "b", std::atomic<bool>{false});
     for (const char* entry : {"a/.git/index.lock", "a/file", "b/inner/file"})
         makeEntry(root / entry);
     EXPECT_EQ(watch.changed(0), Lines());
