@@ -61,13 +61,17 @@ public:
 private:
     void run(const Rows& rows) {
         size_t added = 0;
-        for (; added < rows.size() && !ending && watch.add(rows[added].first); added++)
+        for (; added < rows.size() && !ending; added++) {
+            GitFolder git = findGitFolder(rows[added].first);
+            if (!watch.add(rows[added].first, git))
+                break;
             // A change after the row's check and before its watch (during the
             // scan, say) is taken as one seen now.
-            if (stateChangedSince(findGitFolder(rows[added].first), rows[added].second)) {
+            if (stateChangedSince(git, rows[added].second)) {
                 std::lock_guard<std::mutex> lock(mutex);
                 changed.try_emplace(rows[added].first, Clock::now());
             }
+        }
         if (added < rows.size() && !ending)
             sink.text(Pane::logs, "Watch: " + std::to_string(added) + " of " + std::to_string(rows.size()) +
                                       " repositories watched: the system's limit on watches was reached (on Linux "
@@ -181,10 +185,9 @@ void keepRowsCurrent() {
     }
     if (scan->running())
         return;  // what changes meanwhile is taken once it is done
-    std::vector<RepositoryState> rows = rowWatch ? std::vector<RepositoryState>() : scan->records().all();
     if (!rowWatch) {
         RowWatch::Rows watched;
-        for (const RepositoryState& row : rows)
+        for (const RepositoryState& row : scan->records().all())
             if (!row.gone)
                 watched.emplace_back(row.path, row.checkedAt);
         try {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "scan/GitFolder.h"
+
 class GitWatch {
 public:
     // root: the folder the repositories were found in.
@@ -20,10 +22,10 @@ public:
     GitWatch(const GitWatch&) = delete;
     GitWatch& operator=(const GitWatch&) = delete;
 
-    // Starts watching the git folders of the repository in folder, inside
-    // root; false when the system's limit on watches is reached (none is
+    // Starts watching git, the git folders of the repository in folder,
+    // inside root; false when the system's limit on watches is reached (none is
     // watched then) or the platform's watcher could not be made.
-    bool add(const std::string& folder);
+    bool add(const std::string& folder, const GitFolder& git);
     // Starts watching the work tree of the repository in folder, once every
     // git folder is watched: what the system's limit leaves is for them.
     // Gives up when stop is set: a large tree takes a while.

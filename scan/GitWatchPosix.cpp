@@ -85,11 +85,11 @@ struct GitWatch::Platform {
 GitWatch::GitWatch(const std::string&) : platform(std::make_unique<Platform>()) {}
 GitWatch::~GitWatch() = default;
 
-bool GitWatch::add(const std::string& folder) {
+bool GitWatch::add(const std::string& folder, const GitFolder& git) {
     if (platform->events < 0 || platform->waker < 0)
         return false;
     std::vector<int> added;  // none for a folder without a repository: no limit reached
-    for (const std::string& watched : stateFolders(findGitFolder(folder))) {
+    for (const std::string& watched : stateFolders(git)) {
         int wd = inotify_add_watch(platform->events, watched.c_str(), changes);
         if (wd >= 0) {
             added.push_back(wd);

@@ -87,8 +87,7 @@ struct GitWatch::Platform {
 GitWatch::GitWatch(const std::string&) : platform(std::make_unique<Platform>()) {}
 GitWatch::~GitWatch() = default;
 
-bool GitWatch::add(const std::string& folder) {
-    GitFolder git = findGitFolder(folder);
+bool GitWatch::add(const std::string& folder, const GitFolder& git) {
     for (const std::string& path : std::set<std::string>{git.path, git.common})
         if (!path.empty() && !platform->watch(folder, path, false))
             return false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <map>
 
 #include "exec/Git.h"
@@ -316,21 +317,22 @@ RepositoryGit prepareRepository(const GitSession& session, const std::string& ro
     return git;
 }
 
+namespace {
+
+bool saysAny(const std::string& output, std::initializer_list<const char*> texts) {
+    return std::any_of(texts.begin(), texts.end(), [&](const char* text) { return output.find(text) != output.npos; });
+}
+
+}  // namespace
+
 bool wantsCredentials(const std::string& output) {
-    for (const char* text : {"could not read Username", "could not read Password", "Authentication failed",
-                             "Permission denied (publickey", "Host key verification failed",
-                             "terminal prompts disabled"})
-        if (output.find(text) != std::string::npos)
-            return true;
-    return false;
+    return saysAny(output, {"could not read Username", "could not read Password", "Authentication failed",
+                            "Permission denied (publickey", "Host key verification failed", "terminal prompts disabled"});
 }
 
 bool hostUnreachable(const std::string& output) {
-    for (const char* text : {"Connection timed out", "Could not resolve host", "Connection refused", "No route to host",
-                             "Network is unreachable", "Operation too slow", "Timeout, server"})
-        if (output.find(text) != std::string::npos)
-            return true;
-    return false;
+    return saysAny(output, {"Connection timed out", "Could not resolve host", "Connection refused", "No route to host",
+                            "Network is unreachable", "Operation too slow", "Timeout, server"});
 }
 
 std::string SshHosts::optionsFor(const RemoteHost& remote, const std::string& ssh, ChildSlot& slot) {

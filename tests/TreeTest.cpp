@@ -184,7 +184,8 @@ TEST(GitWatchTest, TellsWhichRepositoriesChanged) {
     for (const char* entry : {"a/.git/refs/heads/", "b/.git/refs/heads/", "b/inner/.git/"})
         makeEntry(root / entry);
     GitWatch watch(root.path());
-    ASSERT_TRUE(watch.add(root / "a") && watch.add(root / "b"));
+    for (const char* name : {"a", "b"})
+        ASSERT_TRUE(watch.add(root / name, findGitFolder(root / name)));
     watch.addTree(root / "b", std::atomic<bool>{false});
     for (const char* entry : {"a/.git/index.lock", "a/file", "b/inner/file"})
         makeEntry(root / entry);
