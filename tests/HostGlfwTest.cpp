@@ -144,6 +144,14 @@ TEST(HostGlfwTest, FontsGainTheGlyphsOfTheScriptsInTheText) {
         EXPECT_NE(font->FindGlyphNoFallback(c), nullptr) << int(c);
     noteText("\xef\xbf\xbe");  // U+FFFE, a noncharacter
     EXPECT_FALSE(fontsWanted());
+    // A second on, a build stays wanted only for a glyph that the text font
+    // has beyond the ranges it always loads.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_FALSE(fontsWanted());
+    noteText("\xe2\x98\x80");  // U+2600, a sun
+    EXPECT_TRUE(fontsWanted());
+    buildFonts(1);
+    EXPECT_NE(ImGui::GetIO().Fonts->Fonts[0]->FindGlyphNoFallback(0x2600), nullptr);
     ImGui::DestroyContext();
 }
 
