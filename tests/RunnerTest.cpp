@@ -83,6 +83,7 @@ TEST_F(Runner, CapturesBothStreamsInTheOrderWritten) {
              {"print out\\n\nerror err\\n\nprint out2\\n\n", 0, "out\nerr\nout2\n"},
              {"error fatal: not a git repository\\n\nexit 128\n", 128, "fatal: not a git repository\n"},
              {"env LC_ALL\n", 0, "C\n"},
+             {"env GIT_CEILING_DIRECTORIES\n", 0, temp.path() + "\n"},  // git never climbs above the folder
              {"print a\\0b\nsleep 300\nprint c\n", 0, std::string("a\0bc", 4)},  // zero bytes too
              {"count 20000\n", 0, counted},
              {"count 2500000\n", 0, flood + "[repodeck] " + notKept + " more bytes of output were not kept (16 MB of "

@@ -174,6 +174,11 @@ TEST_F(Scans, RecordsTellEachRepositorysState) {
     EXPECT_TRUE(readSummary("warning: could not open directory 'x/'\n# branch.oid abc\n# branch.head main\n? y\n"
                             "1 A. N... x\n1 AM N... z\n", state));
     EXPECT_EQ(state.branch + " +" + std::to_string(state.staged) + " ~" + std::to_string(state.changed), "main +2 ~1");
+    // git's fatal line, not what came before it; for "Could not read", ssh's line before that.
+    EXPECT_EQ(messageOf("warning: redirecting to x\nfatal: no such remote\n", 128), "fatal: no such remote");
+    EXPECT_EQ(messageOf("Warning: Permanently added 'h' (ED25519) to the list of known hosts.\nssh: connect to host h "
+                        "port 22: Connection refused\nfatal: Could not read from remote repository.\n", 128),
+              "ssh: connect to host h port 22: Connection refused");
     // A message is cut at 4096 bytes, never inside a character.
     std::string line = "fatal: " + std::string(4088, 'x') + "\xc3\xa9 and more";
     EXPECT_EQ(messageOf(line, 128), line.substr(0, 4095));
@@ -279,6 +284,20 @@ TEST(Remote, HostOfEachKindOfUrl) {
              {"file:///srv/x", "  "}, {"/srv/x", "  "}, {"./a:b", "  "}, {"C:\\x", "  "}, {"ext::sh -c x", "  "}}) {
         RemoteHost remote = remoteHost(rewrittenUrl(url, rewrites));
         EXPECT_EQ(remote.transport + " " + remote.host + " " + remote.port, reached) << url;
+    }
+}
+
+// The remote of a repository's own configuration file, read as git reads it
+// (each of these gives git "me@host:x.git").
+TEST(Remote, ReadAsGitReadsTheConfiguration) {
+    TempFolder repo;
+    std::filesystem::create_directories(repo / ".git");
+    for (const char* text : {"[remote \"origin\"]\n\tmirror\n\turl = me@host:x.git\n",  // a key alone: true
+                             "[Remote \"origin\"]\n\tURL = \"me@host:x.git\" ; a comment\n",
+                             "[remote \"origin\"]\n\turl = me@ho\\\nst:x.git\n", "[remote.origin]\n\turl=me@host:x.git#c\n",
+                             "# c\n[core]\n\tbare = false\n[remote \"origin\"]   \n  url = \"me@host:x.git\"\n"}) {
+        writeFile(repo / ".git" + pathSeparator + "config", text);
+        EXPECT_EQ(remoteOfFolder(repo.path(), {}).host, "host") << text;
     }
 }
 
