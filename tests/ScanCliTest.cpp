@@ -368,7 +368,7 @@ TEST_F(ScanCli, RunsNoProgramARepositoryNames) {
         {"gitproxy", "core.gitproxy"}, {"uploadpack", "remote.origin.uploadpack"}, {"ext", "protocol.allow"},
         {"filter", "filter.evil.clean; filter.evil.process; filter.evil.smudge"},
         {"merge", "diff.evil.textconv; merge.evil.driver"}, {"include", "core.fsmonitor"},
-        {"hookspath", "core.hookspath"}, {"gpg", "gpg.program"}, {"submodule", "submodule.lib.update"},
+        {"hookspath", "core.hookspath"}, {"gpg", "gpg.program"}, {"submodule", "submodule.x/y/z/w/lib.update"},
         {"module", "filter.evil.clean"}};
     for (const char* jobs : {"1", "4"}) {
         sh("rm -rf " + ::quoted(tree / "copy") + " && cp -a " + ::quoted(farm) + " " + ::quoted(tree / "copy"));

@@ -34,9 +34,9 @@ mkdir hookspath/.githooks && printf '#!/bin/sh\ntouch %s/hookspath\n' "$m" >hook
 chmod +x hookspath/.githooks/post-merge && set_ hookspath core.hooksPath .githooks
 set_ gpg merge.verifySignatures true && set_ gpg gpg.program "$(evil gpg)"
 git init -q -b main lib && echo l >lib/l && git -C lib add l && git -C lib commit -qm l
-git -C super -c protocol.file.allow=always submodule -q add "file://$PWD/lib" lib && git -C super commit -qm lib
-git clone -q "file://$PWD/super" submodule && set_ submodule submodule.lib.url "file://$PWD/lib"
-set_ submodule submodule.lib.update "!$(evil submodule)"
+git -C super -c protocol.file.allow=always submodule -q add --name x/y/z/w/lib "file://$PWD/lib" lib && git -C super commit -qm lib
+git clone -q "file://$PWD/super" submodule && set_ submodule submodule.x/y/z/w/lib.url "file://$PWD/lib"
+set_ submodule submodule.x/y/z/w/lib.update "!$(evil submodule)"
 git -c protocol.file.allow=always clone -q --recurse-submodules "file://$PWD/super" module && echo m >module/lib/l
-echo '* filter=evil' >module/.git/modules/lib/info/attributes
+echo '* filter=evil' >module/.git/modules/x/y/z/w/lib/info/attributes
 git -C module/lib config filter.evil.clean "$(evil module)"
