@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "scan/GitOutput.h"
+#include "scan/InOrder.h"
 #include "scan/Remote.h"
 #include "scan/RepositoryState.h"
 #include "scan/Scan.h"
@@ -271,6 +272,32 @@ TEST_F(ScanWithWaitingGit, AStopBeforeTheWalkSaysSo) {
     EXPECT_EQ(texts[Pane::logs], "Path to Scan: " + temp.path() + "\n" + sep +
                                      "Main Scan Stopped !!!\nRepositories Found Before The Stop: 0\n" + sep);
     EXPECT_FALSE(scan.gitRan());
+}
+
+// Text held for an earlier repository has a bound (64 MB): past it, a later
+// one waits until the one whose turn it is ends, and nothing is lost.
+TEST(InOrderTest, HeldTextWaitsPastItsBound) {
+    Texts texts;
+    Records records;
+    InOrder order(texts, records, true);
+    auto first = std::make_unique<Work>(), later = std::make_unique<Work>();
+    later->index = 1;
+    order.start(0);
+    order.start(1);
+    std::string block(size_t(40) << 20, 'x');
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        order.write(*later, Pane::logs, block);
+        order.write(*later, Pane::logs, block);  // past the bound
+        written = true;
+    });
+    for (int i = 0; i < 100 && !written; i++)  // it never is, until the first ends
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(written);
+    order.finish(std::move(first));
+    writer.join();
+    order.finish(std::move(later));
+    EXPECT_EQ(texts[Pane::logs].size(), 2 * block.size());
 }
 
 // The host each kind of remote reaches, after the user's insteadOf rules.
